@@ -1,0 +1,93 @@
+#pragma once
+
+// A parsed crontab and the two searches over it.
+//
+// A CCronTab is immutable: seven compiled fields and the normalised text they came from.
+// FindNext gives the first matching second at or after a time point, FindPrevious the last
+// at or before it. Both work in whatever time base the caller uses (UTC or local), know
+// years 1970..2099 only, and answer "no occurrence" with not-a-date-time.
+//
+//     CCrontabParser parser;
+//     std::shared_ptr<CCronTab> tab = parser.Parse("0 30 8 ? * mon-fri");
+//     using boost::posix_time::time_from_string;
+//     auto next = FindNext(*tab, time_from_string("2026-12-05 12:00:00"));
+//     // 2026-12-07 08:30:00 (a Monday)
+//
+// Many threads may search one CCronTab at once; it holds no mutable state.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <boost/date_time/posix_time/ptime.hpp>
+
+#include "CrontabFieldDayOfMonth.h"
+#include "CrontabFieldDayOfWeek.h"
+#include "CrontabFields.h"
+
+namespace Zent::Scheduler {
+
+class CCronTab {
+public:
+    // Takes shared ownership of seven compiled fields. Raises CCrontabValidationException
+    // "Both dayOfMonth & dayOfWeek have values." unless exactly one of the two day fields
+    // is `?`.
+    CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> dayOfMonth,
+             std::shared_ptr<CCrontabFieldDayOfWeek> dayOfWeek,
+             std::shared_ptr<CCrontabFieldHour> hour, std::shared_ptr<CCrontabFieldMinute> minute,
+             std::shared_ptr<CCrontabFieldMonth> month,
+             std::shared_ptr<CCrontabFieldSecond> second, std::shared_ptr<CCrontabFieldYear> year);
+    virtual ~CCronTab() = default;
+
+    CCronTab(const CCronTab&) = delete;
+    CCronTab& operator=(const CCronTab&) = delete;
+
+    // The normalised text: fields separated by single blanks, no blanks at the ends.
+    const std::string& GetText() const { return text_; }
+
+    const CCrontabFieldDayOfMonth& DayOfMonth() const { return *dayOfMonth_; }
+    const CCrontabFieldDayOfWeek& DayOfWeek() const { return *dayOfWeek_; }
+    const CCrontabFieldHour& Hour() const { return *hour_; }
+    const CCrontabFieldMinute& Minute() const { return *minute_; }
+    const CCrontabFieldMonth& Month() const { return *month_; }
+    const CCrontabFieldSecond& Second() const { return *second_; }
+    const CCrontabFieldYear& Year() const { return *year_; }
+
+private:
+    friend boost::posix_time::ptime FindNext(const CCronTab&, boost::posix_time::ptime);
+    friend boost::posix_time::ptime FindPrevious(const CCronTab&, boost::posix_time::ptime);
+
+    // The fields folded into plain masks, bit v for value v (years: bit y - 1970), and the
+    // month day set of every month shape, so that a search never rebuilds a day set.
+    struct SearchMasks {
+        std::uint64_t second = 0;
+        std::uint64_t minute = 0;
+        std::uint64_t hour = 0;
+        std::uint64_t month = 0;  // only months that can have a matching day at all
+        std::array<std::uint64_t, 3> year{};
+        std::array<std::array<std::uint64_t, 7>, 4> days{};  // [length - 28][first weekday]
+    };
+
+    std::shared_ptr<CCrontabFieldDayOfMonth> dayOfMonth_;
+    std::shared_ptr<CCrontabFieldDayOfWeek> dayOfWeek_;
+    std::shared_ptr<CCrontabFieldHour> hour_;
+    std::shared_ptr<CCrontabFieldMinute> minute_;
+    std::shared_ptr<CCrontabFieldMonth> month_;
+    std::shared_ptr<CCrontabFieldSecond> second_;
+    std::shared_ptr<CCrontabFieldYear> year_;
+    std::string text_;
+    SearchMasks masks_;
+};
+
+// The first whole second s >= t (t's fraction dropped first) that matches every field, or
+// not-a-date-time when there is none up to 2099-12-31 23:59:59. A t before 1970 or after
+// 2099, and a special t (not-a-date-time, an infinity), give not-a-date-time.
+boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::ptime t);
+
+// The last whole second s <= t (fraction dropped) that matches, or not-a-date-time when
+// there is none from 1970-01-01 00:00:00 on. A t after 2099 searches from the end of 2099;
+// a t before 1970 and a special t give not-a-date-time.
+boost::posix_time::ptime FindPrevious(const CCronTab& crontab, boost::posix_time::ptime t);
+
+}  // namespace Zent::Scheduler

@@ -1,0 +1,73 @@
+#pragma once
+
+// The day-of-month field of a crontab, and the month day set built from both day fields.
+//
+// As a field it holds days 1..31, `?`, `L` and `L-n` (offsets from the last day), `LW`
+// (the last weekday) and `dW` (the weekday nearest day d). The month day set is the same
+// class built for one (year, month): its Values() are exactly the days of that month on
+// which the crontab may fire.
+//
+//     CCrontabFieldDayOfMonth lastDays;          // parsed from "L-3"
+//     lastDays.SetLastDayOffsets({3});
+//     lastDays.Compile();
+//     CCrontabFieldDayOfWeek any;                 // "?"
+//     any.SetAnyValue(true);
+//     any.Compile();
+//     CCrontabFieldDayOfMonth june(lastDays, any, 2030, 6);
+//     bool the27th = june.Contains(27);           // true: 30 - 3
+//
+// Exactly one of the two day fields is `?`: when the day of month is `?` the day of week
+// decides (plain weekdays, `dL`, `d#n`); otherwise the day of month decides alone.
+
+#include <cstdint>
+#include <set>
+
+#include "CrontabFieldDayOfWeek.h"
+#include "CrontabFields.h"
+
+namespace Zent::Scheduler {
+
+class CCrontabFieldDayOfMonth : public detail::CCrontabFieldBase<1, 31> {
+public:
+    // An empty field, to be filled by the parser and compiled.
+    CCrontabFieldDayOfMonth() = default;
+
+    // The month day set of (year, month) for the two compiled day fields. Years
+    // 1970..2099 and months 1..12 are meant; the date library's own range error is raised
+    // for a date it cannot represent.
+    CCrontabFieldDayOfMonth(const CCrontabFieldDayOfMonth& dayOfMonth,
+                            const CCrontabFieldDayOfWeek& dayOfWeek, int year, int month);
+
+    CCrontabFieldDayOfMonth(const CCrontabFieldDayOfMonth&) = default;
+    CCrontabFieldDayOfMonth& operator=(const CCrontabFieldDayOfMonth&) = default;
+
+    // The days (bit d - 1 for day d) on which the crontab fires in a month of `length`
+    // days (28..31) whose first day falls on `firstWeekday` (0 = Sunday). Every rule of
+    // both fields depends on these two numbers alone.
+    static std::uint32_t MonthDays(const CCrontabFieldDayOfMonth& dayOfMonth,
+                                   const CCrontabFieldDayOfWeek& dayOfWeek, unsigned length,
+                                   unsigned firstWeekday);
+
+    // Set by the parser before Compile.
+    void SetAnyValue(bool anyValue) { anyValue_ = anyValue; }
+    void SetLastDayOffsets(std::set<std::uint16_t> offsets) { lastDayOffsets_ = std::move(offsets); }
+    void SetLastWeekdayOfMonth(bool lastWeekday) { lastWeekdayOfMonth_ = lastWeekday; }
+
+    // Validates the records with the DayOfMonth texts. With `?` every day is set, the
+    // nearest-weekday days are emptied and the records are dropped unchecked. A record
+    // with the `W` suffix adds its days to the nearest-weekday days instead of the values.
+    void Compile();
+
+    bool IsAnyValue() const { return anyValue_; }
+    const std::set<std::uint16_t>& LastDayOffsets() const { return lastDayOffsets_; }
+    bool IsLastWeekdayOfMonth() const { return lastWeekdayOfMonth_; }
+    const std::set<std::uint16_t>& NearestWeekdayDays() const { return nearestWeekdayDays_; }
+
+private:
+    std::set<std::uint16_t> lastDayOffsets_;
+    std::set<std::uint16_t> nearestWeekdayDays_;
+    bool anyValue_ = false;
+    bool lastWeekdayOfMonth_ = false;
+};
+
+}  // namespace Zent::Scheduler
