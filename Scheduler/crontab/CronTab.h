@@ -67,7 +67,11 @@ private:
         std::uint64_t month = 0;  // only months that can have a matching day at all
         std::array<std::uint64_t, 3> year{};
         std::array<std::array<std::uint64_t, 7>, 4> days{};  // [length - 28][first weekday]
+        bool hasEmptyField = false;  // only a crontab built by hand can lack values
     };
+
+    // The matching days of one month, bit d for day d.
+    std::uint64_t DayMask(int year, int month) const;
 
     std::shared_ptr<CCrontabFieldDayOfMonth> dayOfMonth_;
     std::shared_ptr<CCrontabFieldDayOfWeek> dayOfWeek_;

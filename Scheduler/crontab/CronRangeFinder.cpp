@@ -1,0 +1,66 @@
+#include "CronRangeFinder.h"
+
+#include <ctime>
+#include <map>
+
+#include "CrontabParser.h"
+#include "CrontabScheduler.h"
+
+namespace Zent::Scheduler {
+
+namespace {
+using boost::posix_time::ptime;
+using boost::posix_time::time_duration;
+
+// No search starts before this: the first possible match, 1970-01-01 00:00:00, is the
+// first second after it.
+const ptime& EarliestCursor() {
+    static const ptime earliest(boost::gregorian::date(1969, 12, 31),
+                                boost::posix_time::seconds(86399));
+    return earliest;
+}
+}  // namespace
+
+CCronRangeFinder::CCronRangeFinder() : CCronRangeFinder(&CCronRangeFinder::ProcessUtcOffset) {}
+
+CCronRangeFinder::CCronRangeFinder(UtcOffsetSource offset) : offset_(std::move(offset)) {}
+
+void CCronRangeFinder::AddDefinition(RangeDefinition definition) {
+    definitions_.push_back(std::move(definition));
+}
+
+time_duration CCronRangeFinder::ProcessUtcOffset(ptime utc) {
+    static const ptime epoch(boost::gregorian::date(1970, 1, 1));
+    const std::time_t seconds = (utc - epoch).total_seconds();
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) return {};
+    return boost::posix_time::seconds(local.tm_gmtoff);
+}
+
+std::optional<std::pair<ptime, ptime>> CCronRangeFinder::FindNextRange(ptime now) const {
+    // One offset for the whole query, so that local now and both conversions back agree.
+    const time_duration offset = offset_(now);
+    const ptime nowLocal = now + offset;
+
+    std::map<ptime, ptime> ranges;  // by start; the first definition with a start keeps it
+    CCrontabParser parser;
+    for (const RangeDefinition& definition : definitions_) {
+        const CCrontabScheduler scheduler(parser.Parse(definition.text));
+        const ptime comparison = definition.utc ? now : nowLocal;
+        // Every occurrence after comparison - duration opens a range that ends after the
+        // comparison point, so the first of them is the one sought.
+        const ptime cursor = std::max(comparison - definition.duration, EarliestCursor());
+        const ptime start = scheduler.NextOccurrence(cursor, LatestSupportedInstant());
+        if (start.is_not_a_date_time()) continue;
+        const ptime end = start + definition.duration;
+        if (definition.utc) {
+            ranges.emplace(start, end);
+        } else {
+            ranges.emplace(start - offset, end - offset);
+        }
+    }
+    if (ranges.empty()) return std::nullopt;
+    return *ranges.begin();
+}
+
+}  // namespace Zent::Scheduler

@@ -1,0 +1,151 @@
+// Benchmarks of the crontab engine: parsing, the two searches over dense, typical, sparse
+// and never-matching texts, the scheduler facade and the range finder.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+
+#include "Scheduler/crontab/CronRangeFinder.h"
+#include "Scheduler/crontab/CronTab.h"
+#include "Scheduler/crontab/CrontabParser.h"
+#include "Scheduler/crontab/CrontabScheduler.h"
+
+namespace {
+
+using boost::posix_time::ptime;
+using Zent::Scheduler::CCronRangeFinder;
+using Zent::Scheduler::CCronTab;
+using Zent::Scheduler::CCrontabParser;
+using Zent::Scheduler::CCrontabScheduler;
+
+const std::vector<std::string> kParseTexts = {
+    "0 30 8 ? * mon-fri",
+    "* * * * * ?",
+    "0 */5 * * * ?",
+    "0 0 12 ? * 5#5",
+    "0 15 10 L-3,15W JAN-MAR,oct ? 2030-2040",
+    "0 0/15 8-17 ? * MONDAY,FRIL",
+};
+
+const std::vector<std::string> kSearchTexts = {
+    "* * * * * ?",         // dense: every second
+    "0 */5 * * * ?",       // typical
+    "0 30 8 ? * mon-fri",  // typical
+    "0 0 12 ? * 5#5",      // sparse: months with five Fridays
+    "0 0 0 29 2 ?",        // sparse: leap days
+    "0 0 9 LW * ?",        // sparse: last weekday of the month
+    "0 0 0 1 1 ? 2099",    // sparse: one second in 2099
+    "0 0 0 30 2 ?",        // never matches
+};
+
+// Start times spread over 1970-01-01 .. 2098-12-31, the same on every run; a search loop
+// cycles through them so that no single start dominates.
+constexpr std::size_t kStartCount = 4096;
+
+const std::array<ptime, kStartCount>& StartTimes() {
+    static const std::array<ptime, kStartCount> starts = [] {
+        const ptime first(boost::gregorian::date(1970, 1, 1));
+        const ptime last(boost::gregorian::date(2098, 12, 31), boost::posix_time::hours(24));
+        const std::uint64_t span = (last - first).total_seconds();
+        std::mt19937_64 random(20300107);
+        std::array<ptime, kStartCount> result;
+        for (ptime& start : result) {
+            start = first + boost::posix_time::seconds(static_cast<long>(random() % span));
+        }
+        return result;
+    }();
+    return starts;
+}
+
+std::string Name(const char* benchmark, const std::string& text) {
+    return std::string(benchmark) + "/\"" + text + "\"";
+}
+
+void Parse(benchmark::State& state, const std::string& text) {
+    CCrontabParser parser;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(parser.Parse(text));
+    }
+}
+
+// Runs `search(crontab, start)` over the start times in turn.
+template <typename Search>
+void Searches(benchmark::State& state, const std::string& text, Search search) {
+    const std::shared_ptr<CCronTab> crontab = CCrontabParser().Parse(text);
+    const std::array<ptime, kStartCount>& starts = StartTimes();
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(search(*crontab, starts[i]));
+        i = (i + 1) % kStartCount;
+    }
+}
+
+void FindNext(benchmark::State& state, const std::string& text) {
+    Searches(state, text,
+             [](const CCronTab& tab, ptime t) { return Zent::Scheduler::FindNext(tab, t); });
+}
+
+void FindPrevious(benchmark::State& state, const std::string& text) {
+    Searches(state, text,
+             [](const CCronTab& tab, ptime t) { return Zent::Scheduler::FindPrevious(tab, t); });
+}
+
+void NextOccurrence(benchmark::State& state, const std::string& text) {
+    const CCrontabScheduler scheduler(CCrontabParser().Parse(text));
+    const ptime until = Zent::Scheduler::LatestSupportedInstant();
+    const std::array<ptime, kStartCount>& starts = StartTimes();
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(scheduler.NextOccurrence(starts[i], until));
+        i = (i + 1) % kStartCount;
+    }
+}
+
+void FindNextRange(benchmark::State& state) {
+    CCronRangeFinder finder;
+    finder.AddDefinition({true, "0 0 8 ? * mon-fri", boost::posix_time::hours(1)});
+    finder.AddDefinition({true, "0 30 12 1,15 * ?", boost::posix_time::minutes(30)});
+    finder.AddDefinition({false, "0 0 22 ? * sun", boost::posix_time::hours(2)});
+    const std::array<ptime, kStartCount>& starts = StartTimes();
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(finder.FindNextRange(starts[i]));
+        i = (i + 1) % kStartCount;
+    }
+}
+
+void RegisterAll() {
+    for (const std::string& text : kParseTexts) {
+        benchmark::RegisterBenchmark(Name("BM_Parse", text).c_str(), Parse, text);
+    }
+    for (const std::string& text : kSearchTexts) {
+        benchmark::RegisterBenchmark(Name("BM_FindNext", text).c_str(), FindNext, text);
+    }
+    for (const std::string& text : kSearchTexts) {
+        benchmark::RegisterBenchmark(Name("BM_FindPrevious", text).c_str(), FindPrevious, text);
+    }
+    for (const std::string& text : {kSearchTexts[1], kSearchTexts[2], kSearchTexts[3]}) {
+        benchmark::RegisterBenchmark(Name("BM_NextOccurrence", text).c_str(), NextOccurrence, text);
+    }
+    benchmark::RegisterBenchmark("BM_FindNextRange/3 definitions", FindNextRange);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RegisterAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
