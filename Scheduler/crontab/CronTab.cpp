@@ -147,10 +147,17 @@ CCronTab::CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> da
     masks_.year = {(years & word).to_ullong(), ((years >> 64) & word).to_ullong(),
                    (years >> 128).to_ullong()};
 
+    // Plain days and last-day offsets do not depend on the weekday a month starts with.
+    const bool byLengthOnly = !dayOfMonth_->IsAnyValue() &&
+                              dayOfMonth_->NearestWeekdayDays().empty() &&
+                              !dayOfMonth_->IsLastWeekdayOfMonth();
     for (unsigned length = 28; length <= 31; ++length) {
+        auto& shapes = masks_.days[length - 28];
         for (unsigned weekday = 0; weekday < 7; ++weekday) {
-            masks_.days[length - 28][weekday] = ShiftedDays(
-                CCrontabFieldDayOfMonth::MonthDays(*dayOfMonth_, *dayOfWeek_, length, weekday));
+            shapes[weekday] = byLengthOnly && weekday > 0
+                                  ? shapes[0]
+                                  : ShiftedDays(CCrontabFieldDayOfMonth::MonthDays(
+                                        *dayOfMonth_, *dayOfWeek_, length, weekday));
         }
     }
 
@@ -177,6 +184,7 @@ boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::pt
     if (t.is_special()) return {};
     const CCronTab::SearchMasks& k = crontab.masks_;
     if (k.hasEmptyField) throw CCrontabValidationException("No value is set.");
+    if (k.month == 0) return {};  // no month ever has a matching day
     const Civil start = ToCivil(t);
     if (start.year < kFirstYear || start.year > kLastYear) return {};
 
@@ -228,6 +236,7 @@ boost::posix_time::ptime FindPrevious(const CCronTab& crontab, boost::posix_time
     if (t.is_special()) return {};
     const CCronTab::SearchMasks& k = crontab.masks_;
     if (k.hasEmptyField) throw CCrontabValidationException("No value is set.");
+    if (k.month == 0) return {};
     Civil start = ToCivil(t);
     if (start.year < kFirstYear) return {};
     if (start.year > kLastYear) start = {kLastYear, 12, 31, 23, 59, 59};

@@ -85,7 +85,7 @@ void CCrontabFieldDayOfMonth::Compile() {
                       if (r.hasSuffix && r.suffix.nearestWeekday) {
                           nearestWeekdayDays_.insert(static_cast<std::uint16_t>(v));
                       } else {
-                          values_.set(v - kFirst);
+                          values_[v - kFirst] = true;
                       }
                   });
 }

@@ -12,7 +12,7 @@ void CCrontabFieldDayOfWeek::Compile() {
                   [this](std::uint32_t v, const RangeSpec& r) {
                       const auto day = static_cast<std::uint16_t>(v);
                       if (!r.hasSuffix) {
-                          values_.set(day);
+                          values_[day] = true;
                       } else if (r.suffix.nth) {
                           const std::uint16_t n =
                               r.suffix.nthValues.empty() ? 0 : r.suffix.nthValues.back();

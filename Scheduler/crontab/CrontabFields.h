@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "CrontabFieldSpecs.h"
 #include "CrontabValidationException.h"
 
@@ -79,13 +81,7 @@ protected:
     template <typename Apply>
     void CompileRanges(std::string_view boundsPrefix, std::string_view stepMessage, Apply apply) {
         for (const RangeSpec& r : ranges_) {
-            if (r.start < First || r.start > Last || r.end < First || r.end > Last ||
-                r.start > r.end) {
-                throw CCrontabValidationException(std::string(boundsPrefix) +
-                                                  std::to_string(r.start) + " end=" +
-                                                  std::to_string(r.end));
-            }
-            if (r.step == 0) throw CCrontabValidationException(std::string(stepMessage));
+            Validate(r, boundsPrefix, stepMessage);
             for (std::uint32_t v = r.start; v <= r.end; v += r.step) apply(v, r);
         }
         DiscardRanges();
@@ -93,14 +89,37 @@ protected:
 
     // Compiling for a field whose records only set the bits of their values.
     void CompilePlain(std::string_view boundsPrefix, std::string_view stepMessage) {
-        CompileRanges(boundsPrefix, stepMessage,
-                      [this](std::uint32_t v, const RangeSpec&) { values_.set(v - First); });
+        for (const RangeSpec& r : ranges_) {
+            Validate(r, boundsPrefix, stepMessage);
+            if (r.step == 1) {
+                Bits span;
+                span.set();
+                span >>= kCount - (r.end - r.start + 1u);
+                values_ |= span << (r.start - First);
+            } else {
+                for (std::uint32_t v = r.start; v <= r.end; v += r.step) values_[v - First] = true;
+            }
+        }
+        DiscardRanges();
     }
 
-    void DiscardRanges() { std::vector<RangeSpec>().swap(ranges_); }
+    static void Validate(const RangeSpec& r, std::string_view boundsPrefix,
+                         std::string_view stepMessage) {
+        if (r.start < First || r.start > Last || r.end < First || r.end > Last ||
+            r.start > r.end) {
+            throw CCrontabValidationException(std::string(boundsPrefix) + std::to_string(r.start) +
+                                              " end=" + std::to_string(r.end));
+        }
+        if (r.step == 0) throw CCrontabValidationException(std::string(stepMessage));
+    }
+
+    void DiscardRanges() { RangeList().swap(ranges_); }
+
+    // Most fields hold one or two items; keep those inline.
+    using RangeList = boost::container::small_vector<RangeSpec, 2>;
 
     Bits values_;
-    std::vector<RangeSpec> ranges_;
+    RangeList ranges_;
 };
 
 }  // namespace detail
