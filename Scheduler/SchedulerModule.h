@@ -1,0 +1,55 @@
+#pragma once
+
+// The scheduler module: the plug-in that the kernel loads as
+// "Zent::Scheduler::CSchedulerModule" and drives through IModule.
+//
+//     Poco::ClassLoader<IModule> loader;
+//     loader.loadLibrary("libScheduler.so");
+//     std::shared_ptr<IModule> module(loader.create("Zent::Scheduler::CSchedulerModule"));
+//     module->Initialize(resources);   // subscribes to the eleven control messages
+//     module->Start();
+//
+// Construction touches no resource, starts no thread and writes no log line.
+
+#include <memory>
+#include <string>
+
+#include "Scheduler/crontab/CrontabParser.h"
+#include "common/kernel/ITranslatorResource.h"
+#include "common/logging/LoggerBridge.h"
+#include "common/module/CommonModule.h"
+
+namespace Zent::Scheduler {
+
+class CSchedulerModule : public Common::Module::CCommonModule {
+public:
+    class CControlMessageProcessor;
+
+    CSchedulerModule();
+    // Ends message processing first, then releases the members in reverse order.
+    ~CSchedulerModule() override;
+
+    void PrepareShutdown() override;
+    std::string GetName() const override { return "SchedulerModule"; }
+
+    const std::shared_ptr<Common::Library::Logging::CLoggerBridge>& GetLoggerBridge() const {
+        return loggerBridge_;
+    }
+    // The one parser of the module; used only on the processing thread.
+    CCrontabParser& GetCrontabParser() const { return *crontabParser_; }
+    // Empty when the kernel offers no translator.
+    const std::shared_ptr<Common::Kernel::ITranslatorResource>& GetTranslator() const {
+        return translator_;
+    }
+
+protected:
+    void OnInitialize(std::shared_ptr<Common::Kernel::IResourceProvider> provider) override;
+
+private:
+    std::shared_ptr<Common::Library::Logging::CLoggerBridge> loggerBridge_;
+    std::shared_ptr<CControlMessageProcessor> controlMessageProcessor_;
+    std::shared_ptr<CCrontabParser> crontabParser_;
+    std::shared_ptr<Common::Kernel::ITranslatorResource> translator_;
+};
+
+}  // namespace Zent::Scheduler

@@ -1,0 +1,31 @@
+#pragma once
+
+// Every message that travels on the agent's bus.
+//
+//     std::shared_ptr<IMessage> request = ...;
+//     switch (request->GetType()) { case 321: ... }
+//     log << request->GetTypeName();
+//     bool same = stored->IsEqual(request);   // same type and equal content
+//
+// Messages are shared between threads once sent; their content does not change then.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Zent::Common::Kernel {
+
+class IMessage {
+public:
+    virtual ~IMessage() = default;
+
+    // The type number by which the bus routes the message.
+    virtual std::int32_t GetType() const = 0;
+    // A text naming the message, for logs and errors.
+    virtual std::string GetTypeName() const = 0;
+    // True when `other` is a message of the same class and type with equal content;
+    // false for a null `other`.
+    virtual bool IsEqual(const std::shared_ptr<IMessage>& other) const = 0;
+};
+
+}  // namespace Zent::Common::Kernel
