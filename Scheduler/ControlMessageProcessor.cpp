@@ -40,18 +40,36 @@ void Processor::NotYetImplemented(const char* handler, const MessagePtr& message
     module_.Log(3) << handler << " is not implemented yet; dropped " << message->GetTypeName();
 }
 
-void Processor::MsgGetNextTimeRange(const MessagePtr& m) { NotYetImplemented(__func__, m); }
-void Processor::MsgGetRemainingTimeBySpec(const MessagePtr& m) { NotYetImplemented(__func__, m); }
+void Processor::MsgGetNextTimeRange(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
+void Processor::MsgGetRemainingTimeBySpec(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
 void Processor::MsgGetRemainingTimeByUserData(const MessagePtr& m) {
     NotYetImplemented(__func__, m);
 }
-void Processor::MsgRegisterSleepEvent(const MessagePtr& m) { NotYetImplemented(__func__, m); }
-void Processor::MsgRegisterTimeEvent(const MessagePtr& m) { NotYetImplemented(__func__, m); }
-void Processor::MsgUnregisterTimeEvent(const MessagePtr& m) { NotYetImplemented(__func__, m); }
-void Processor::MsgValidateTimeEvent(const MessagePtr& m) { NotYetImplemented(__func__, m); }
-void Processor::MsgGetLastTick(const MessagePtr& m) { NotYetImplemented(__func__, m); }
-void Processor::MsgGetAllTimeZoneDetails(const MessagePtr& m) { NotYetImplemented(__func__, m); }
-void Processor::MsgGetTimeZoneDetails(const MessagePtr& m) { NotYetImplemented(__func__, m); }
+void Processor::MsgRegisterSleepEvent(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
+void Processor::MsgRegisterTimeEvent(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
+void Processor::MsgUnregisterTimeEvent(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
+void Processor::MsgValidateTimeEvent(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
+void Processor::MsgGetLastTick(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
+void Processor::MsgGetAllTimeZoneDetails(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
+void Processor::MsgGetTimeZoneDetails(const MessagePtr& m) {
+    NotYetImplemented(__func__, m);
+}
 void Processor::MsgGetNextOccurrencesByUserData(const MessagePtr& m) {
     NotYetImplemented(__func__, m);
 }

@@ -7,13 +7,14 @@ namespace Zent::Scheduler {
 using Common::Library::Logging::CLoggerBridge;
 
 CSchedulerModule::CSchedulerModule()
-    : loggerBridge_(std::make_shared<CLoggerBridge>([this] { return Log(2); },
-                                                    [this] { return Log(1); },
-                                                    [this] { return Log(4); })),
+    : loggerBridge_(std::make_shared<CLoggerBridge>(
+          [this] { return Log(2); }, [this] { return Log(1); }, [this] { return Log(4); })),
       controlMessageProcessor_(std::make_shared<CControlMessageProcessor>(*this)),
       crontabParser_(std::make_shared<CCrontabParser>()) {}
 
-CSchedulerModule::~CSchedulerModule() { StopProcessingThreads(); }
+CSchedulerModule::~CSchedulerModule() {
+    StopProcessingThreads();
+}
 
 void CSchedulerModule::OnInitialize(std::shared_ptr<Common::Kernel::IResourceProvider> provider) {
     // A repeated Initialize keeps the one subscription of each control type.

@@ -7,7 +7,6 @@ CLogStream::CLogStream(std::shared_ptr<::Zent::Common::Kernel::ILoggerResource> 
     : logger_(std::move(logger)), level_(level), moduleName_(std::move(moduleName)) {}
 
 CLogStream::~CLogStream() {
-    if (flushed_) return;
     try {
         Flush();
     } catch (...) {
@@ -16,11 +15,11 @@ CLogStream::~CLogStream() {
 }
 
 void CLogStream::Flush() {
-    flushed_ = true;
     std::string text = std::move(buffer_).str();
     buffer_.str({});
     buffer_.clear();
-    if (text.empty() || !logger_) return;
+    if (text.empty() || !logger_)
+        return;
     logger_->Log(text, level_, moduleName_);
 }
 

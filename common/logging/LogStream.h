@@ -27,7 +27,8 @@ public:
     CLogStream& operator=(CLogStream&&) = delete;
     CLogStream(const CLogStream&) = delete;
     CLogStream& operator=(const CLogStream&) = delete;
-    // Flushes what is left; a failing logger is ignored here.
+    // Flushes what is left (text written after the last Flush too); a failing logger is
+    // ignored here.
     ~CLogStream();
 
     template <typename T>
@@ -45,7 +46,6 @@ private:
     std::shared_ptr<::Zent::Common::Kernel::ILoggerResource> logger_;
     std::int32_t level_;
     std::string moduleName_;
-    bool flushed_ = false;
     std::ostringstream buffer_;
 };
 

@@ -14,15 +14,16 @@ std::shared_ptr<Resource> Acquire(Kernel::IResourceProvider& provider, int numbe
                                   const char* interfaceName) {
     auto resource = std::dynamic_pointer_cast<Resource>(provider.GetResource(number));
     if (!resource) {
-        throw std::runtime_error(std::string("Bad cast to Zent::Common::Kernel::") +
-                                 interfaceName);
+        throw std::runtime_error(std::string("Bad cast to Zent::Common::Kernel::") + interfaceName);
     }
     return resource;
 }
 
 }  // namespace
 
-CCommonModule::~CCommonModule() { StopProcessingThreads(); }
+CCommonModule::~CCommonModule() {
+    StopProcessingThreads();
+}
 
 void CCommonModule::Initialize(std::shared_ptr<Kernel::IResourceProvider> provider) {
     using namespace Kernel;
@@ -45,12 +46,14 @@ void CCommonModule::Start() {
 }
 
 void CCommonModule::ResumeAll() {
-    for (const auto& holder : threadHolders_) holder->Resume();
+    for (const auto& holder : threadHolders_)
+        holder->Resume();
 }
 
 bool CCommonModule::Stop(bool force) {
     Security::EnsureSystemUser();
-    if (!CanStop(force)) return false;
+    if (!CanStop(force))
+        return false;
     if (force) {
         StopProcessingThreads();
         return true;
@@ -67,20 +70,24 @@ bool CCommonModule::Stop(bool force) {
 }
 
 void CCommonModule::StopProcessingThreads() {
-    for (const auto& holder : threadHolders_) holder->Interrupt();
-    for (const auto& holder : threadHolders_) holder->Join();
+    for (const auto& holder : threadHolders_)
+        holder->Interrupt();
+    for (const auto& holder : threadHolders_)
+        holder->Join();
 }
 
 void CCommonModule::RegisterMessageProcessor(const std::vector<std::int32_t>& types,
                                              std::shared_ptr<IMessageProcessor> processor) {
     auto holder = std::make_shared<CMessageProcessorThreadHolder>(*this, std::move(processor));
-    for (std::int32_t type : types) bus_->Subscribe(holder->GetSubscriber(), type);
+    for (std::int32_t type : types)
+        bus_->Subscribe(holder->GetSubscriber(), type);
     threadHolders_.push_back(std::move(holder));
 }
 
 bool CCommonModule::SendMessage(std::shared_ptr<Kernel::IMessage> message) {
     auto context = Security::CUserContext::EnsureCurrent();
-    if (!bus_) return false;
+    if (!bus_)
+        return false;
     return bus_->Send(std::move(message), std::move(context));
 }
 
@@ -97,7 +104,8 @@ CCommonModule::CMessageProcessorThreadHolder::CMessageProcessorThreadHolder(
     CCommonModule& module, std::shared_ptr<IMessageProcessor> processor)
     : module_(module),
       processor_(std::move(processor)),
-      subscriber_(std::make_shared<CSubscriber>(module.GetName(), [this] { StartThread(); })) {}
+      subscriber_(std::make_shared<CSubscriber>(
+          module.GetName(), [this] { StartThread(); }, module.idleTimeout_)) {}
 
 CCommonModule::CMessageProcessorThreadHolder::~CMessageProcessorThreadHolder() {
     Interrupt();
@@ -107,25 +115,29 @@ CCommonModule::CMessageProcessorThreadHolder::~CMessageProcessorThreadHolder() {
 void CCommonModule::CMessageProcessorThreadHolder::StartThread() {
     boost::lock_guard lock(lock_);
     Join();
-    if (!enabled_) return;
+    if (!enabled_)
+        return;
     subscriber_->ConsumerStarting();
     thread_ = std::make_unique<boost::thread>([this] { ProcessingLoop(); });
 }
 
 void CCommonModule::CMessageProcessorThreadHolder::Resume() {
     boost::lock_guard lock(lock_);
-    if (!thread_) subscriber_->Resume();
+    if (!thread_)
+        subscriber_->Resume();
 }
 
 void CCommonModule::CMessageProcessorThreadHolder::Interrupt() {
     boost::lock_guard lock(lock_);
     enabled_ = false;
-    if (thread_) thread_->interrupt();
+    if (thread_)
+        thread_->interrupt();
 }
 
 void CCommonModule::CMessageProcessorThreadHolder::Join() {
     boost::lock_guard lock(lock_);
-    if (!thread_) return;
+    if (!thread_)
+        return;
     thread_->join();
     thread_.reset();
 }
@@ -136,7 +148,8 @@ void CCommonModule::CMessageProcessorThreadHolder::ProcessingLoop() {
             try {
                 boost::this_thread::interruption_point();
                 CSubscriber::Delivery delivery;
-                if (!subscriber_->TakeDelivery(delivery)) return;
+                if (!subscriber_->TakeDelivery(delivery))
+                    return;
                 // A delivery that was taken is answered: no interruption while it is handled.
                 boost::this_thread::disable_interruption noInterruption;
                 Security::CUserContext::SetCurrent(delivery.userContext);

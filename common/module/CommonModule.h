@@ -16,8 +16,8 @@
 // without one. Start lets queued deliveries be processed; Stop ends processing, either
 // gracefully (false while busy) or by force (for good).
 
+#include <chrono>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -110,6 +110,10 @@ protected:
 
     bool HasProcessors() const { return !threadHolders_.empty(); }
 
+    // How long a processing thread waits for work before it ends; applies to processors
+    // registered afterwards (tests shorten it).
+    void SetIdleTimeout(std::chrono::steady_clock::duration timeout) { idleTimeout_ = timeout; }
+
 private:
     void ResumeAll();
 
@@ -122,6 +126,7 @@ private:
     std::vector<std::shared_ptr<CMessageProcessorThreadHolder>> threadHolders_;
     mutable std::mutex stoppingLock_;
     bool stopping_ = false;
+    std::chrono::steady_clock::duration idleTimeout_ = CSubscriber::kIdleTimeout;
 };
 
 }  // namespace Zent::Common::Module

@@ -15,9 +15,11 @@ void CSubscriber::OnMessage(std::shared_ptr<Kernel::IMessage> message,
     boost::unique_lock lock(lock_);
     queue_.push_back({std::move(message), std::move(userContext)});
     wakeUp_.notify_one();
-    if (!idle_) return;
+    if (!idle_)
+        return;
     idle_ = false;
-    if (!consumerNeeded_) return;
+    if (!consumerNeeded_)
+        return;
     lock.unlock();
     consumerNeeded_();
 }
@@ -25,10 +27,12 @@ void CSubscriber::OnMessage(std::shared_ptr<Kernel::IMessage> message,
 bool CSubscriber::DescribeQueue(std::string& text) {
     boost::lock_guard lock(lock_);
     text.clear();
-    if (queue_.empty()) return true;
+    if (queue_.empty())
+        return true;
     text = name_ + ":";
     for (std::size_t i = 0; i < queue_.size(); ++i) {
-        if (i != 0) text += ",";
+        if (i != 0)
+            text += ",";
         text += queue_[i].message ? queue_[i].message->GetTypeName() : std::string();
     }
     return false;
@@ -36,7 +40,8 @@ bool CSubscriber::DescribeQueue(std::string& text) {
 
 void CSubscriber::ForEachQueued(const Visitor& visitor) {
     boost::lock_guard lock(lock_);
-    for (const Delivery& delivery : queue_) visitor(delivery.message, delivery.userContext);
+    for (const Delivery& delivery : queue_)
+        visitor(delivery.message, delivery.userContext);
 }
 
 bool CSubscriber::TakeDelivery(Delivery& delivery) {
@@ -47,11 +52,13 @@ bool CSubscriber::TakeDelivery(Delivery& delivery) {
         consumerAlive_ = false;
         return false;
     };
-    if (stopRequest_) return end();
+    if (stopRequest_)
+        return end();
     while (queue_.empty()) {
         const auto deadline = boost::chrono::steady_clock::now() + idleTimeout_;
         const bool timedOut = wakeUp_.wait_until(lock, deadline) == boost::cv_status::timeout;
-        if (stopRequest_) return end();
+        if (stopRequest_)
+            return end();
         if (timedOut && queue_.empty()) {
             idle_ = true;
             return end();
@@ -70,7 +77,8 @@ void CSubscriber::Resume() {
         return;
     }
     idle_ = false;
-    if (!consumerNeeded_) return;
+    if (!consumerNeeded_)
+        return;
     lock.unlock();
     consumerNeeded_();
 }
@@ -89,7 +97,8 @@ void CSubscriber::ConsumerInterrupted() {
 
 bool CSubscriber::RequestStop() {
     boost::lock_guard lock(lock_);
-    if (!queue_.empty() || !consumerWaiting_) return false;
+    if (!queue_.empty() || !consumerWaiting_)
+        return false;
     if (consumerAlive_) {
         stopRequest_ = true;
         wakeUp_.notify_all();
