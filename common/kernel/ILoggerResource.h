@@ -14,7 +14,8 @@ namespace Zent::Common::Kernel {
 class ILoggerResource : public IResource {
 public:
     // Writes one line; level 1 (detail) to 4 (error).
-    virtual void Log(const std::string& text, std::int32_t level, const std::string& moduleName) = 0;
+    virtual void Log(const std::string& text, std::int32_t level,
+                     const std::string& moduleName) = 0;
 };
 
 }  // namespace Zent::Common::Kernel

@@ -22,8 +22,7 @@ using UserContextPtr = std::shared_ptr<Security::CUserContext>;
 // threads of its own; a subscriber only queues there.
 class ISubscriber {
 public:
-    using Visitor =
-        std::function<void(const std::shared_ptr<IMessage>&, const UserContextPtr&)>;
+    using Visitor = std::function<void(const std::shared_ptr<IMessage>&, const UserContextPtr&)>;
 
     virtual ~ISubscriber() = default;
     virtual void OnMessage(std::shared_ptr<IMessage> message, UserContextPtr userContext) = 0;

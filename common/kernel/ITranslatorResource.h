@@ -26,8 +26,7 @@ public:
     // Throws std::runtime_error for an unknown zone.
     virtual TimeZoneDetails GetTimeZoneDetails(const std::string& timeZoneId,
                                                const std::string& localeName,
-                                               const boost::posix_time::ptime& time,
-                                               bool flag) = 0;
+                                               const boost::posix_time::ptime& time, bool flag) = 0;
     // Every zone the translator knows, as at `time`.
     virtual std::vector<TimeZoneDetails> GetAllTimeZoneDetails(const std::string& localeName,
                                                                const boost::posix_time::ptime& time,
