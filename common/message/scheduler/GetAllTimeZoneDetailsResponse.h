@@ -1,0 +1,48 @@
+#pragma once
+
+// Answers CGetAllTimeZoneDetailsRequest: one record per time zone.
+//
+//     for (const auto& zone : response->GetDetailsList()) Show(zone);
+//
+// Every setter throws std::runtime_error "Message is read only" once SetReadOnly was called,
+// and then changes nothing.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/kernel/IMessage.h"
+#include "common/message/Response.h"
+#include "common/message/scheduler/MessageTypes.h"
+#include "datadefinition/Common.pb.h"
+
+namespace Zent::Common::Message::Scheduler {
+
+class CGetAllTimeZoneDetailsResponse : public Message::CResponse {
+public:
+    static constexpr std::int32_t kType = MessageType::GetAllTimeZoneDetailsResponse;
+
+    using Message::CResponse::CResponse;
+
+    std::int32_t GetType() const override;
+    // "GetAllTimeZoneDetailsResponse".
+    std::string GetTypeName() const override;
+    // True for a CGetAllTimeZoneDetailsResponse with equal `detailsList` (same length, records
+    // equal pairwise); the request id and the read-only flag take no part.
+    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+
+    const std::vector<DataDefinition::Common::TimeZoneDetails>& GetDetailsList() const {
+        return detailsList_;
+    }
+    void SetDetailsList(std::vector<DataDefinition::Common::TimeZoneDetails> detailsList) {
+        CheckWritable();
+        detailsList_ = std::move(detailsList);
+    }
+
+private:
+    std::vector<DataDefinition::Common::TimeZoneDetails> detailsList_;
+};
+
+}  // namespace Zent::Common::Message::Scheduler

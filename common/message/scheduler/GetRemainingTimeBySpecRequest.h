@@ -1,0 +1,43 @@
+#pragma once
+
+// Asks for the seconds until the next tick of the registered event whose time event is
+// identical to the given one. Answered by CGetRemainingTimeResponse.
+//
+//     auto request = std::make_shared<CGetRemainingTimeBySpecRequest>(ids->NextId());
+//     request->SetTimeEvent(registeredEvent);
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "common/kernel/IMessage.h"
+#include "common/message/Request.h"
+#include "common/message/scheduler/MessageTypes.h"
+#include "datadefinition/Scheduler.pb.h"
+
+namespace Zent::Common::Message::Scheduler {
+
+class CGetRemainingTimeBySpecRequest : public CRequest {
+public:
+    static constexpr std::int32_t kType = MessageType::GetRemainingTimeBySpecRequest;
+
+    using CRequest::CRequest;
+
+    std::int32_t GetType() const override;
+    // "GetRemainingTimeBySpecRequest".
+    std::string GetTypeName() const override;
+    // True for a CGetRemainingTimeBySpecRequest with equal `timeEvent`; the request id takes no
+    // part.
+    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+
+    const DataDefinition::Scheduler::TimeEvent& GetTimeEvent() const { return timeEvent_; }
+    void SetTimeEvent(DataDefinition::Scheduler::TimeEvent timeEvent) {
+        timeEvent_ = std::move(timeEvent);
+    }
+
+private:
+    DataDefinition::Scheduler::TimeEvent timeEvent_;
+};
+
+}  // namespace Zent::Common::Message::Scheduler

@@ -1,0 +1,43 @@
+#pragma once
+
+// Asks for the seconds until the next tick of the event registered with equal user data.
+// Answered by CGetRemainingTimeResponse.
+//
+//     auto request = std::make_shared<CGetRemainingTimeByUserDataRequest>(ids->NextId());
+//     request->SetUserData(myTickMessage);
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "common/kernel/IMessage.h"
+#include "common/message/Request.h"
+#include "common/message/scheduler/MessageTypes.h"
+
+namespace Zent::Common::Message::Scheduler {
+
+class CGetRemainingTimeByUserDataRequest : public CRequest {
+public:
+    static constexpr std::int32_t kType = MessageType::GetRemainingTimeByUserDataRequest;
+
+    using CRequest::CRequest;
+
+    std::int32_t GetType() const override;
+    // "GetRemainingTimeByUserDataRequest".
+    std::string GetTypeName() const override;
+    // True for a CGetRemainingTimeByUserDataRequest with user data that this one's user data calls
+    // equal; the request id takes no part.
+    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+
+    // The user data of the registration asked about.
+    const std::shared_ptr<Kernel::IMessage>& GetUserData() const { return userData_; }
+    void SetUserData(std::shared_ptr<Kernel::IMessage> userData) {
+        userData_ = std::move(userData);
+    }
+
+private:
+    std::shared_ptr<Kernel::IMessage> userData_;
+};
+
+}  // namespace Zent::Common::Message::Scheduler

@@ -1,0 +1,51 @@
+#pragma once
+
+// Registers a crontab-based time event; each tick sends the user data. A registration with
+// equal user data is replaced. Answered by CRegisterTimeEventResponse.
+//
+//     auto request = std::make_shared<CRegisterTimeEvent>(ids->NextId());
+//     request->SetTimeEvent(everyHour);
+//     request->SetUserData(myTickMessage);
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "common/kernel/IMessage.h"
+#include "common/message/Request.h"
+#include "common/message/scheduler/MessageTypes.h"
+#include "datadefinition/Scheduler.pb.h"
+
+namespace Zent::Common::Message::Scheduler {
+
+class CRegisterTimeEvent : public CRequest {
+public:
+    static constexpr std::int32_t kType = MessageType::RegisterTimeEvent;
+
+    using CRequest::CRequest;
+
+    std::int32_t GetType() const override;
+    // "RegisterTimeEvent".
+    std::string GetTypeName() const override;
+    // True for a CRegisterTimeEvent with equal `timeEvent` and user data that this one's user data
+    // calls equal; the request id takes no part.
+    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+
+    const DataDefinition::Scheduler::TimeEvent& GetTimeEvent() const { return timeEvent_; }
+    void SetTimeEvent(DataDefinition::Scheduler::TimeEvent timeEvent) {
+        timeEvent_ = std::move(timeEvent);
+    }
+
+    // The message sent at each tick; also what identifies the registration.
+    const std::shared_ptr<Kernel::IMessage>& GetUserData() const { return userData_; }
+    void SetUserData(std::shared_ptr<Kernel::IMessage> userData) {
+        userData_ = std::move(userData);
+    }
+
+private:
+    DataDefinition::Scheduler::TimeEvent timeEvent_;
+    std::shared_ptr<Kernel::IMessage> userData_;
+};
+
+}  // namespace Zent::Common::Message::Scheduler

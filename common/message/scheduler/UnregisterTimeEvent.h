@@ -1,0 +1,42 @@
+#pragma once
+
+// Removes the registration with equal user data, if there is one. Never answered.
+//
+//     auto request = std::make_shared<CUnregisterTimeEvent>();
+//     request->SetUserData(myTickMessage);
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "common/kernel/IMessage.h"
+#include "common/message/Request.h"
+#include "common/message/scheduler/MessageTypes.h"
+
+namespace Zent::Common::Message::Scheduler {
+
+class CUnregisterTimeEvent : public CRequest {
+public:
+    static constexpr std::int32_t kType = MessageType::UnregisterTimeEvent;
+
+    using CRequest::CRequest;
+
+    std::int32_t GetType() const override;
+    // "UnregisterTimeEvent".
+    std::string GetTypeName() const override;
+    // True for a CUnregisterTimeEvent with user data that this one's user data calls equal; the
+    // request id takes no part.
+    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+
+    // The user data of the registration to remove.
+    const std::shared_ptr<Kernel::IMessage>& GetUserData() const { return userData_; }
+    void SetUserData(std::shared_ptr<Kernel::IMessage> userData) {
+        userData_ = std::move(userData);
+    }
+
+private:
+    std::shared_ptr<Kernel::IMessage> userData_;
+};
+
+}  // namespace Zent::Common::Message::Scheduler

@@ -1,0 +1,30 @@
+#pragma once
+
+// Answers CValidateTimeEvent: the event will occur.
+//
+//     auto response = std::make_shared<CValidateTimeEventResponse>(request->GetRequestId());
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/kernel/IMessage.h"
+#include "common/message/Response.h"
+#include "common/message/scheduler/MessageTypes.h"
+
+namespace Zent::Common::Message::Scheduler {
+
+class CValidateTimeEventResponse : public Message::CResponse {
+public:
+    static constexpr std::int32_t kType = MessageType::ValidateTimeEventResponse;
+
+    using Message::CResponse::CResponse;
+
+    std::int32_t GetType() const override;
+    // "ValidateTimeEventResponse".
+    std::string GetTypeName() const override;
+    // True for any other CValidateTimeEventResponse.
+    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+};
+
+}  // namespace Zent::Common::Message::Scheduler
