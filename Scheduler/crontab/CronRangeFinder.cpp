@@ -23,7 +23,10 @@ const ptime& EarliestCursor() {
 
 CCronRangeFinder::CCronRangeFinder() : CCronRangeFinder(&CCronRangeFinder::ProcessUtcOffset) {}
 
-CCronRangeFinder::CCronRangeFinder(UtcOffsetSource offset) : offset_(std::move(offset)) {}
+CCronRangeFinder::CCronRangeFinder(UtcOffsetSource offset)
+    : offset_(std::move(offset)), parser_(std::make_unique<CCrontabParser>()) {}
+
+CCronRangeFinder::~CCronRangeFinder() = default;
 
 void CCronRangeFinder::AddDefinition(RangeDefinition definition) {
     definitions_.push_back(std::move(definition));
@@ -43,9 +46,8 @@ std::optional<std::pair<ptime, ptime>> CCronRangeFinder::FindNextRange(ptime now
     const ptime nowLocal = now + offset;
 
     std::map<ptime, ptime> ranges;  // by start; the first definition with a start keeps it
-    CCrontabParser parser;
     for (const RangeDefinition& definition : definitions_) {
-        const CCrontabScheduler scheduler(parser.Parse(definition.text));
+        const CCrontabScheduler scheduler(parser_->Parse(definition.text));
         const ptime comparison = definition.utc ? now : nowLocal;
         // Every occurrence after comparison - duration opens a range that ends after the
         // comparison point, so the first of them is the one sought.

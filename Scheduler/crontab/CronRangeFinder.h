@@ -10,9 +10,11 @@
 //     auto range = finder.FindNextRange(boost::posix_time::time_from_string(
 //         "2030-01-07 08:30:00"));   // Monday: (2030-01-07 08:00:00, 2030-01-07 09:00:00)
 //
-// Local definitions follow the process's time zone (TZ), read once per query.
+// Local definitions follow the process's time zone (TZ), read once per query. A finder is
+// used by one thread at a time (it keeps its own parser).
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,6 +23,8 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 namespace Zent::Scheduler {
+
+class CCrontabParser;
 
 class CCronRangeFinder {
 public:
@@ -37,7 +41,7 @@ public:
     CCronRangeFinder();
     // Reads the offset from `offset` instead (tests pin a zone this way).
     explicit CCronRangeFinder(UtcOffsetSource offset);
-    virtual ~CCronRangeFinder() = default;
+    virtual ~CCronRangeFinder();
 
     void AddDefinition(RangeDefinition definition);
     const std::vector<RangeDefinition>& Definitions() const { return definitions_; }
@@ -55,6 +59,7 @@ public:
 
 private:
     UtcOffsetSource offset_;
+    std::unique_ptr<CCrontabParser> parser_;
     std::vector<RangeDefinition> definitions_;
 };
 

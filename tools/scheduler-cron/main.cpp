@@ -191,7 +191,7 @@ Invocation ReadArguments(const std::vector<std::string>& args) {
 std::string FormatTime(const ptime& t) {
     const boost::gregorian::date day = t.date();
     const boost::posix_time::time_duration time = t.time_of_day();
-    char text[32];
+    char text[40];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(day.year()),
                   static_cast<int>(day.month()), static_cast<int>(day.day()),
                   static_cast<int>(time.hours()), static_cast<int>(time.minutes()),
@@ -209,8 +209,8 @@ std::shared_ptr<CCronTab> Parse(const std::string& text) {
 
 // Prints up to --count matches: `search` from the start time, then `search` again from
 // each match moved by `step`, until a search finds nothing.
-int PrintMatches(const Invocation& invocation, Search search,
-                 boost::posix_time::time_duration step) {
+void PrintMatches(const Invocation& invocation, Search search,
+                  boost::posix_time::time_duration step) {
     const std::shared_ptr<CCronTab> tab = Parse(invocation.operands.front());
     ptime match = search(*tab, FromOrNow(invocation));
     for (unsigned n = invocation.count.value_or(kDefaultCount);
@@ -218,27 +218,24 @@ int PrintMatches(const Invocation& invocation, Search search,
         std::cout << FormatTime(match) << '\n';
         match = search(*tab, match + step);
     }
-    return 0;
 }
 
-int RunNext(const Invocation& invocation) {
-    return PrintMatches(invocation, &Zent::Scheduler::FindNext, boost::posix_time::seconds(1));
+void RunNext(const Invocation& invocation) {
+    PrintMatches(invocation, &Zent::Scheduler::FindNext, boost::posix_time::seconds(1));
 }
 
-int RunPrev(const Invocation& invocation) {
-    return PrintMatches(invocation, &Zent::Scheduler::FindPrevious, boost::posix_time::seconds(-1));
+void RunPrev(const Invocation& invocation) {
+    PrintMatches(invocation, &Zent::Scheduler::FindPrevious, boost::posix_time::seconds(-1));
 }
 
-int RunCheck(const Invocation& invocation) {
+void RunCheck(const Invocation& invocation) {
     std::cout << Parse(invocation.operands.front())->GetText() << '\n';
-    return 0;
 }
 
-int RunLast(const Invocation& invocation) {
+void RunLast(const Invocation& invocation) {
     const CCrontabScheduler scheduler(Parse(invocation.operands.front()));
     const std::optional<ptime> last = scheduler.LastOccurrence();
     std::cout << (last ? FormatTime(*last) : "none") << '\n';
-    return 0;
 }
 
 // `utc:SECONDS:TEXT` or `local:SECONDS:TEXT`, split at the first two colons.
@@ -257,7 +254,7 @@ CCronRangeFinder::RangeDefinition ParseDefinition(const std::string& def) {
     return {zone == "utc", def.substr(second + 1), boost::posix_time::seconds(*seconds)};
 }
 
-int RunRange(const Invocation& invocation) {
+void RunRange(const Invocation& invocation) {
     CCronRangeFinder finder;
     for (const std::string& def : invocation.operands) {
         finder.AddDefinition(ParseDefinition(def));
@@ -268,7 +265,6 @@ int RunRange(const Invocation& invocation) {
     } else {
         std::cout << "none\n";
     }
-    return 0;
 }
 
 // What a command accepts and what it runs.
@@ -277,7 +273,7 @@ struct Command {
     bool takesFrom;
     bool takesCount;
     bool takesManyOperands;  // one or more operands instead of exactly one
-    int (*run)(const Invocation&);
+    void (*run)(const Invocation&);
 };
 
 constexpr Command kCommands[] = {
@@ -325,7 +321,8 @@ int main(int argc, char* argv[]) {
     }
     try {
         const Invocation invocation = ReadArguments(args);
-        return FindCommand(invocation).run(invocation);
+        FindCommand(invocation).run(invocation);
+        return 0;
     } catch (const UsageError& error) {
         std::cerr << "scheduler-cron: " << error.what() << '\n' << kUsage;
         return kExitUsage;
