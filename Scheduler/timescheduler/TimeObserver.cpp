@@ -1,0 +1,150 @@
+// The observer thread: clock jumps, local offset changes and the periodic dump.
+
+#include <cstdlib>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "Scheduler/timescheduler/TimeScheduler.h"
+
+namespace Zent::Scheduler {
+
+void CTimeScheduler::TimeObserverMain() {
+    using std::chrono::duration_cast;
+    using std::chrono::microseconds;
+    const auto steadyNow = [this] { return clock_->SteadyTime(); };
+    auto dumpDeadline = steadyNow() + options_.dumpPeriod;
+    for (;;) {
+        try {
+            {
+                Lock lock(eventMutex_);
+                if (eventDescriptions_.empty()) {
+                    FlushScheduledEvents();
+                    while (eventDescriptions_.empty())
+                        eventAdded_.wait(lock);
+                    // Whatever the clocks did while nothing was registered is no jump.
+                    lastObservedTime_ = clock_->UniversalTime();
+                    lastObservedSteady_ = steadyNow();
+                    lastObservedOffset_ = clock_->UtcOffset(lastObservedTime_);
+                }
+            }
+            boost::this_thread::sleep_for(
+                boost::chrono::milliseconds(options_.checkPeriod.count()));
+
+            const Time wall = clock_->UniversalTime();
+            const std::chrono::nanoseconds steady = steadyNow();
+            const std::int64_t wallProgress = (wall - lastObservedTime_).total_microseconds();
+            const std::int64_t steadyProgress =
+                duration_cast<microseconds>(steady - lastObservedSteady_).count();
+            const std::int64_t difference = wallProgress - steadyProgress;
+            if (std::llabs(difference) >
+                duration_cast<microseconds>(options_.jumpThreshold).count()) {
+                const std::int64_t delta = difference / 1000000;
+                logger_.Detail() << "TimeObserverMain: the time delta is " << delta << " seconds";
+                NotifyTimeChanged(delta);
+                lastObservedTime_ = wall;
+                lastObservedSteady_ = steady;
+            }
+
+            const boost::posix_time::time_duration offset = clock_->UtcOffset(wall);
+            if (offset != lastObservedOffset_) {
+                lastObservedOffset_ = offset;
+                Lock lock(eventMutex_);
+                logger_.Info() << "NotifyTimeChanged: The local UTC offset changed to " << offset
+                               << "; re-planning local time events";
+                ReplanEvents(0, true);
+            }
+
+            if (dumpDeadline < steady) {
+                Lock lock(eventMutex_);
+                FlushScheduledEvents();
+                dumpDeadline = steady + options_.dumpPeriod;
+            }
+        } catch (const boost::thread_interrupted&) {
+            return;
+        } catch (const std::exception& e) {
+            logger_.Error() << "Exception at CTimeScheduler::TimeObserverMain: " << e.what();
+        }
+    }
+}
+
+void CTimeScheduler::NotifyTimeChanged(std::int64_t delta) {
+    Lock lock(eventMutex_);
+    logger_.Info() << "NotifyTimeChanged: Processing time change notification";
+    ReplanEvents(delta, false);
+}
+
+void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
+    // A snapshot: delivering an occurrence that is already due may erase an event.
+    const std::vector<std::pair<std::uint64_t, DescPtr>> events(eventDescriptions_.begin(),
+                                                                eventDescriptions_.end());
+    std::vector<std::uint64_t> ended;
+    for (const auto& [id, desc] : events) {
+        const auto current = eventDescriptions_.find(id);
+        if (!desc || current == eventDescriptions_.end() || current->second != desc)
+            continue;
+        try {
+            if (desc->isSleepEvent) {
+                if (!localEventsOnly && delta < 0)
+                    ShiftSleepEvent(id, *desc, delta);
+            } else if (!localEventsOnly || !desc->timeEvent.utclocal()) {
+                ReplanCronEvent(id, *desc, !localEventsOnly, ended);
+            }
+        } catch (const std::exception& e) {
+            logger_.Error() << "NotifyTimeChanged: failed to re-plan id: " << id << ": "
+                            << e.what();
+        }
+    }
+    for (const std::uint64_t id : ended) {
+        const auto found = eventDescriptions_.find(id);
+        if (found == eventDescriptions_.end())
+            continue;
+        if (found->second) {
+            logger_.Detail() << "NotifyTimeChanged : Timer: canceling id: " << id;
+            found->second->timer->cancel();
+        }
+        logger_.Detail() << "NotifyTimeChanged : Event description map: erasing id: " << id;
+        eventDescriptions_.erase(found);
+    }
+}
+
+void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, std::int64_t delta) {
+    const Time expiry = desc.timer->expires_at() + boost::posix_time::seconds(delta);
+    if (desc.timer->expires_at(expiry) == 0)
+        return;  // it has fired already
+    logger_.Info() << "Scheduling new sleeping time for event id:" << id << ", new time:" << expiry;
+    desc.timer->async_wait(
+        [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
+}
+
+void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
+                                     std::vector<std::uint64_t>& ended) {
+    const Time previous = desc.nextOccurrence;
+    const Time pendingExpiry = desc.timer->expires_at();
+    desc.nextOccurrence = Time();
+    Time next = GetNextOccurrence(desc);
+    if (next.is_not_a_date_time()) {
+        logger_.Info() << "NotifyTimeChanged: Erasing time event id: " << id;
+        ended.push_back(id);
+        return;
+    }
+    // After a jump, an occurrence whose (delayed) tick is still ahead keeps that tick rather
+    // than being skipped or drawing its delay again. A new zone offset moves every tick.
+    if (keepPendingTick && !previous.is_special() && !(next < previous) &&
+        !pendingExpiry.is_special() && clock_->UniversalTime() < pendingExpiry) {
+        desc.nextOccurrence = previous;
+        return;
+    }
+    logger_.Info() << "NotifyTimeChanged: Adjusting next occurrence of time event id: " << id
+                   << " to be at: " << next;
+    eventAdded_.notify_one();
+    if (desc.timeEvent.has_delay())
+        next = PlanDelay(id, desc, next);
+    if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), true,
+                                DescribeEvent(desc))) {
+        // Its completion is under way and plans from the occurrence it delivers.
+        desc.nextOccurrence = previous;
+        desc.timer->expires_at(pendingExpiry);
+    }
+}
+
+}  // namespace Zent::Scheduler

@@ -1,0 +1,267 @@
+// Construction, threads, tick handlers and the registry of the time scheduler.
+
+#include "Scheduler/timescheduler/TimeScheduler.h"
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/format.hpp>
+#include <boost/random/random_device.hpp>
+
+namespace Zent::Scheduler {
+
+namespace {
+
+std::function<std::uint32_t()> SystemRandom() {
+    return [device = std::make_shared<boost::random::random_device>()] { return (*device)(); };
+}
+
+}  // namespace
+
+CTimeScheduler::CTimeScheduler(const Common::Library::Logging::CLoggerBridge& parentLogger)
+    : CTimeScheduler(parentLogger, Options{}) {}
+
+CTimeScheduler::CTimeScheduler(const Common::Library::Logging::CLoggerBridge& parentLogger,
+                               Options options)
+    : logger_(parentLogger, "CTimeScheduler"),
+      options_(std::move(options)),
+      clock_(CurrentClock()),
+      lastObservedTime_(CurrentUtcSecond()),
+      lastObservedSteady_(clock_->SteadyTime()),
+      lastObservedOffset_(clock_->UtcOffset(lastObservedTime_)),
+      ioContext_(std::make_shared<boost::asio::io_context>()),
+      ioWork_(std::make_unique<
+              boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
+          ioContext_->get_executor())) {
+    if (!options_.random)
+        options_.random = SystemRandom();
+    observerThread_ = boost::thread([this] { TimeObserverMain(); });
+    try {
+        timerServiceThread_ = boost::thread([this] { TimerServiceMain(); });
+    } catch (...) {
+        observerThread_.interrupt();
+        observerThread_.join();
+        throw;
+    }
+}
+
+CTimeScheduler::~CTimeScheduler() {
+    {
+        Lock lock(eventMutex_);
+        logger_.Detail() << "~CTimeScheduler: Clearing the event description map";
+        eventDescriptions_.clear();
+    }
+    observerThread_.interrupt();
+    observerThread_.join();
+    ioWork_.reset();
+    ioContext_->stop();
+    timerServiceThread_.interrupt();
+    timerServiceThread_.join();
+}
+
+void CTimeScheduler::AddTickHandler(std::shared_ptr<ITickHandler> handler) {
+    boost::lock_guard lock(tickHandlersMutex_);
+    tickHandlers_.push_back(std::move(handler));
+}
+
+void CTimeScheduler::StopTicking() {
+    boost::lock_guard lock(tickingMutex_);
+    ticking_ = false;
+}
+
+bool CTimeScheduler::IsTicking() const {
+    boost::lock_guard lock(tickingMutex_);
+    return ticking_;
+}
+
+std::size_t CTimeScheduler::EventCount() const {
+    Lock lock(eventMutex_);
+    return eventDescriptions_.size();
+}
+
+void CTimeScheduler::TimerServiceMain() {
+    for (;;) {
+        try {
+            ioContext_->run();
+            return;
+        } catch (const boost::thread_interrupted&) {
+            return;
+        } catch (const std::exception& e) {
+            logger_.Error() << "Exception at CTimeScheduler::TimerServiceMain: " << e.what();
+        } catch (...) {
+            logger_.Error() << "Exception at CTimeScheduler::TimerServiceMain: unknown exception";
+        }
+    }
+}
+
+void CTimeScheduler::InvokeTickHandlers(const MessagePtr& userData,
+                                        const UserContextPtr& userContext) {
+    if (!IsTicking())
+        return;
+    boost::lock_guard lock(tickHandlersMutex_);
+    for (const auto& handler : tickHandlers_)
+        handler->OnTick(userData, userContext);
+}
+
+void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
+                            const TimeEvent& timeEvent, MessagePtr userData,
+                            UserContextPtr userContext) {
+    // Every check that can fail runs before the registry changes.
+    Validate(*crontabScheduler, timeEvent, false, true);
+    if (!userData)
+        throw CCrontabNoEventException("User data is NULL");
+
+    auto desc = std::make_shared<TimeEventDesc>();
+    desc->crontabScheduler = std::move(crontabScheduler);
+    desc->timeEvent = timeEvent;
+    desc->userData = std::move(userData);
+    desc->userContext = std::move(userContext);
+
+    Time next = GetNextOccurrence(*desc);
+    if (next.is_not_a_date_time())
+        throw CCrontabNoEventException("No next occurrence event.");
+    logger_.Detail() << "Starting the add of a new Tab at: " << next;
+    if (timeEvent.has_delay()) {
+        next = ApplyDelay(timeEvent.delay(), next, GetFollowingOccurrence(*desc, next));
+    }
+    desc->timer = std::make_shared<DeadlineTimer>(*ioContext_);
+
+    {
+        // Held through the arming, so that neither the observer nor a query sees the event
+        // unarmed, and an occurrence already due is delivered under the lock.
+        Lock lock(eventMutex_);
+        FinadAndDeleteUserData(desc->userData);
+        const std::uint64_t id = ++lastEventId_;
+        eventDescriptions_.emplace(id, desc);
+        eventAdded_.notify_one();
+        RegisterEventWithTimer(next, *desc->timer, id, timeEvent.utclocal(), false,
+                               DescribeEvent(*desc));
+    }
+    logger_.Detail() << "New tab was registered to occure at: " << next;
+}
+
+void CTimeScheduler::FinadAndDeleteUserData(const MessagePtr& userData) {
+    if (!userData)
+        throw CCrontabNoEventException("User data is NULL");
+    for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end(); ++it) {
+        if (!it->second || !it->second->userData->IsEqual(userData))
+            continue;
+        logger_.Detail() << "FinadAndDeleteUserData: Timer: Canceling id: " << it->first;
+        if (it->second->timer)
+            it->second->timer->cancel();
+        logger_.Detail() << "FinadAndDeleteUserData: Event description map: Erasing id: "
+                         << it->first;
+        eventDescriptions_.erase(it);
+        return;
+    }
+}
+
+void CTimeScheduler::DeleteTab(const MessagePtr& userData) {
+    if (!userData)
+        return;
+    Lock lock(eventMutex_);
+    for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end(); ++it) {
+        if (!it->second || !it->second->userData->IsEqual(userData))
+            continue;
+        logger_.Detail() << "DeleteTab: Timer: Canceling id: " << it->first;
+        if (it->second->timer)
+            it->second->timer->cancel();
+        logger_.Detail() << "DeleteTab: Event Description Map: Erasing id: " << it->first;
+        eventDescriptions_.erase(it);
+        return;
+    }
+}
+
+CTimeScheduler::DescPtr CTimeScheduler::FindByUserData(const MessagePtr& userData) const {
+    if (!userData)
+        return nullptr;
+    for (const auto& [id, desc] : eventDescriptions_) {
+        if (desc && desc->userData->IsEqual(userData))
+            return desc;
+    }
+    return nullptr;
+}
+
+void CTimeScheduler::FlushScheduledEvents() const {
+    const Common::Library::Logging::CLoggerBridge dump(logger_, "ScheduledTicks");
+    dump.Detail() << "Flushing all scheduled events";
+    for (const auto& [id, desc] : eventDescriptions_) {
+        if (!desc)
+            continue;
+        dump.Detail() << boost::format(
+                             "Event %1% is scheduled to tick every %2%. The user data is %3% "
+                             "with delay %4% and UTCLocal = %5%") %
+                             id % DescribeEvent(*desc) % desc->userData->GetTypeName() %
+                             desc->timeEvent.delay() % (desc->timeEvent.utclocal() ? 1 : 0);
+    }
+    dump.Detail() << "Flushing all scheduled events done";
+}
+
+std::string CTimeScheduler::DescribeEvent(const TimeEventDesc& desc) {
+    if (desc.isSleepEvent)
+        return "Sleep event: " + std::to_string(desc.sleepSeconds);
+    if (!desc.crontabScheduler)
+        return "CRON: UNSET CRON";
+    return "CRON: " + desc.crontabScheduler->GetCronTab()->GetText();
+}
+
+void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userData,
+                                        UserContextPtr userContext) {
+    if (!userData)
+        throw CCrontabNoEventException("User data is NULL");
+    auto desc = std::make_shared<TimeEventDesc>();
+    desc->userData = std::move(userData);
+    desc->userContext = std::move(userContext);
+    desc->isSleepEvent = true;
+    desc->sleepSeconds = seconds;
+    desc->timer = std::make_shared<DeadlineTimer>(*ioContext_);
+    {
+        Lock lock(eventMutex_);
+        FinadAndDeleteUserData(desc->userData);
+        const std::uint64_t id = ++lastEventId_;
+        eventDescriptions_.emplace(id, desc);
+        eventAdded_.notify_one();
+        RegisterSleepEventWithTimer(seconds, *desc->timer, id);
+    }
+    logger_.Detail() << "New sleep event was registered.";
+}
+
+void CTimeScheduler::RegisterSleepEventWithTimer(std::uint32_t seconds, DeadlineTimer& timer,
+                                                 std::uint64_t id) {
+    const Time due = CurrentUtcSecond() + boost::posix_time::seconds(seconds);
+    logger_.Detail() << "RegisterSleepEventWithTimer: next occurence of id: " << id
+                     << " at: " << due;
+    timer.expires_at(due);
+    timer.async_wait(
+        [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
+}
+
+void CTimeScheduler::SleepEventHandler(const boost::system::error_code& error, std::uint64_t id) {
+    if (!IsTicking())
+        return;
+    if (boost::this_thread::interruption_requested())
+        return;
+    if (error)
+        return;
+    Lock lock(eventMutex_);
+    logger_.Detail() << "Invoking SleepEventHandler id: " << id;
+    ProcessSleepEvent(id);
+    logger_.Detail() << "Finished invoking SleepEventHandler id: " << id;
+}
+
+void CTimeScheduler::ProcessSleepEvent(std::uint64_t id) {
+    const auto found = eventDescriptions_.find(id);
+    if (found == eventDescriptions_.end()) {
+        logger_.Error() << "Failed to sleep timer handler id: " << id
+                        << " because it does not exist in Event description map";
+        return;
+    }
+    if (!found->second) {
+        logger_.Error() << "Failed to invoke sleep timer handler id: " << id
+                        << " because the event descriptor is null";
+        return;
+    }
+    const DescPtr desc = found->second;
+    eventDescriptions_.erase(found);
+    InvokeTickHandlers(desc->userData, desc->userContext);
+}
+
+}  // namespace Zent::Scheduler

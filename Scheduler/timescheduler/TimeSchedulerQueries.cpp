@@ -1,0 +1,206 @@
+// Validation and the queries over registered events.
+
+#include <algorithm>
+#include <limits>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "Scheduler/timescheduler/TimeScheduler.h"
+
+namespace Zent::Scheduler {
+
+namespace {
+
+using boost::posix_time::hours;
+using boost::posix_time::ptime;
+using boost::posix_time::seconds;
+
+const ptime& Horizon() {
+    static const ptime horizon = boost::posix_time::time_from_string("2099-01-01 00:00");
+    return horizon;
+}
+
+// Whole seconds from now until `expiry`, within the int32 range.
+std::int32_t SecondsUntil(const ptime& expiry) {
+    const std::int64_t remaining = (expiry - CurrentUtcSecond()).total_seconds();
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(remaining, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace
+
+void CTimeScheduler::ValidateTimeEvent(const CCrontabScheduler& crontabScheduler,
+                                       const TimeEvent& timeEvent, bool slack) const {
+    Validate(crontabScheduler, timeEvent, slack, false);
+}
+
+void CTimeScheduler::Validate(const CCrontabScheduler& crontabScheduler, const TimeEvent& timeEvent,
+                              bool slack, bool storedStart) const {
+    const Time nowEvent = NowInEventBase(timeEvent);
+    Time start = timeEvent.has_starttime() ? ToTimePoint(timeEvent.starttime()) : nowEvent;
+    // A match exactly at the requested start counts; a stored start is one second early.
+    if (!(timeEvent.has_starttime() && storedStart))
+        start -= seconds(1);
+    const Time end = timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime()
+                         ? ToTimePoint(timeEvent.range().rangedefinitionendtime())
+                         : Horizon();
+    Time nowCheck = !timeEvent.utclocal() && !slack ? nowEvent : CurrentUtcSecond();
+    if (slack) {
+        start -= hours(12);
+        nowCheck -= hours(12);
+    }
+    if (crontabScheduler.NextOccurrence(start, end).is_not_a_date_time()) {
+        throw CCrontabNoEventException("The event never occurs");
+    }
+    if (crontabScheduler.NextOccurrence(nowCheck, end).is_not_a_date_time()) {
+        throw CCrontabTimeInPastException();
+    }
+}
+
+std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
+                                                    Time& nextTick) const {
+    nextTick = Time();
+    // Registrations keep their start one second early: compare with the record they keep.
+    TimeEvent stored = timeEvent;
+    if (timeEvent.has_starttime()) {
+        try {
+            *stored.mutable_starttime() =
+                ToUtcTime(ToTimePoint(timeEvent.starttime()) - seconds(1));
+        } catch (const std::out_of_range&) {
+            return 0;  // no registration holds an invalid start
+        }
+    }
+    std::string wanted;
+    if (!stored.IsInitialized() || !stored.SerializeToString(&wanted)) {
+        throw std::runtime_error("Cannot serialize timeEvent to string");
+    }
+
+    Lock lock(eventMutex_);
+    DescPtr match;
+    std::string candidate;
+    for (const auto& [id, desc] : eventDescriptions_) {
+        if (!desc || desc->isSleepEvent)
+            continue;
+        if (!desc->timeEvent.SerializeToString(&candidate)) {
+            throw std::runtime_error("Cannot serialize desc->timeEvent to string");
+        }
+        if (candidate != wanted)
+            continue;
+        if (match)
+            throw std::runtime_error("The time event is not unique!");
+        match = desc;
+    }
+    if (!match || match->timer->expires_at().is_special())
+        return 0;
+    nextTick = match->timer->expires_at();
+    return SecondsUntil(nextTick);
+}
+
+std::int32_t CTimeScheduler::GetRemainingTimeByUserData(const MessagePtr& userData,
+                                                        Time& nextTick) const {
+    nextTick = Time();
+    if (!userData)
+        throw CCrontabNoEventException("User data is NULL");
+    Lock lock(eventMutex_);
+    const DescPtr desc = FindByUserData(userData);
+    if (!desc)
+        throw CCrontabNoEventException("User data not found.");
+    if (desc->timer->expires_at().is_special())
+        return 0;
+    nextTick = desc->timer->expires_at();
+    return SecondsUntil(nextTick);
+}
+
+std::vector<CTimeScheduler::Time> CTimeScheduler::GetNextOccurrencesByUserData(
+    const MessagePtr& userData, Time from, std::uint64_t count) const {
+    std::shared_ptr<CCrontabScheduler> crontab;
+    {
+        Lock lock(eventMutex_);
+        const DescPtr desc = FindByUserData(userData);
+        if (!desc || desc->isSleepEvent)
+            return {};
+        crontab = desc->crontabScheduler;
+    }
+    std::vector<Time> occurrences;
+    if (!crontab)
+        return occurrences;
+    count = std::min(count, kMaxOccurrencesPerQuery);
+    for (Time t = from; occurrences.size() < count;) {
+        t = crontab->NextOccurrence(t, LatestSupportedInstant());
+        if (t.is_not_a_date_time())
+            break;
+        occurrences.push_back(t);
+    }
+    return occurrences;
+}
+
+std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent& timeEvent) const {
+    std::shared_ptr<CCrontabScheduler> crontab;
+    {
+        std::lock_guard lock(parserMutex_);
+        crontab = std::make_shared<CCrontabScheduler>(parser_.Parse(timeEvent.timespecification()));
+    }
+    const Time now = NowInEventBase(timeEvent);
+    const Time start = timeEvent.has_starttime() ? ToTimePoint(timeEvent.starttime()) : now;
+    const bool hasEnd = timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime();
+    const Time end = hasEnd ? ToTimePoint(timeEvent.range().rangedefinitionendtime()) : Horizon();
+    const bool hasLimit =
+        timeEvent.has_range() && timeEvent.range().has_rangedefinitionoccurences();
+    if (hasLimit && timeEvent.range().rangedefinitionoccurences() == 0) {
+        throw std::runtime_error("The timeEvent never starts, due to numOfOccurences is 0: " +
+                                 timeEvent.DebugString());
+    }
+    if (crontab->NextOccurrence(start - seconds(1), end).is_not_a_date_time()) {
+        throw std::runtime_error("The timeEvent " + timeEvent.DebugString() + " never ticks");
+    }
+
+    std::optional<Time> last;
+    const auto consider = [&last](Time t) {
+        if (!last || t < *last)
+            last = t;
+    };
+    // The last match up to the end. A crontab whose years never run out has one only when
+    // the event names an end.
+    const std::optional<Time> lastEver = crontab->LastOccurrence();
+    if (lastEver || hasEnd) {
+        const Time lastBeforeEnd =
+            lastEver && *lastEver <= end ? *lastEver : crontab->LastOccurrenceAtOrBefore(end);
+        if (!lastBeforeEnd.is_not_a_date_time() && !(lastBeforeEnd < start)) {
+            consider(lastBeforeEnd);
+        }
+    }
+    if (hasLimit) {
+        const std::uint32_t limit = timeEvent.range().rangedefinitionoccurences();
+        if (limit > kMaxCountedOccurrences) {
+            throw std::runtime_error("The last tick cannot be computed: more than " +
+                                     std::to_string(kMaxCountedOccurrences) +
+                                     " occurrences to count");
+        }
+        // Counting starts at the first match at or after both the start and now.
+        const Time nowSecond(now.date(), seconds(now.time_of_day().total_seconds()));
+        const Time afterNow = nowSecond == now ? now - seconds(1) : nowSecond;
+        Time counted;
+        Time t = std::max(start - seconds(1), afterNow);
+        for (std::uint32_t i = 0; i < limit; ++i) {
+            t = crontab->NextOccurrence(t, end);
+            if (t.is_not_a_date_time())
+                break;
+            counted = t;
+        }
+        if (counted.is_not_a_date_time()) {
+            throw std::runtime_error("The timeEvent " + timeEvent.DebugString() + " never ticks");
+        }
+        consider(counted);
+    }
+    if (!last)
+        return std::nullopt;
+    Time result = *last;
+    if (timeEvent.has_delay() && timeEvent.delay() > 0)
+        result += seconds(timeEvent.delay());
+    if (!timeEvent.utclocal())
+        result = LocalToUtc(result);
+    return result;
+}
+
+}  // namespace Zent::Scheduler

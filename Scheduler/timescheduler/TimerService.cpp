@@ -1,0 +1,180 @@
+// Planning, arming and firing of cron events.
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "Scheduler/crontab/CrontabValidationException.h"
+#include "Scheduler/timescheduler/TimeScheduler.h"
+
+namespace Zent::Scheduler {
+
+namespace {
+
+using boost::posix_time::ptime;
+using boost::posix_time::seconds;
+
+// The end of every event that names none.
+const ptime& Horizon() {
+    static const ptime horizon = boost::posix_time::time_from_string("2099-01-01 00:00");
+    return horizon;
+}
+
+ptime EndLimit(const TimeEvent& timeEvent) {
+    if (timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime()) {
+        return ToTimePoint(timeEvent.range().rangedefinitionendtime());
+    }
+    return Horizon();
+}
+
+bool LimitReached(const TimeEvent& timeEvent, std::uint64_t ticks) {
+    return timeEvent.has_range() && timeEvent.range().has_rangedefinitionoccurences() &&
+           ticks >= timeEvent.range().rangedefinitionoccurences();
+}
+
+}  // namespace
+
+CTimeScheduler::Time CTimeScheduler::NowInEventBase(const TimeEvent& timeEvent) const {
+    const ptime utc = clock_->UniversalTime();
+    return timeEvent.utclocal() ? utc : utc + clock_->UtcOffset(utc);
+}
+
+CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) const {
+    const TimeEvent& event = desc.timeEvent;
+    const CCrontabScheduler& crontab = *desc.crontabScheduler;
+    Time now = NowInEventBase(event);
+    const bool firstPlanning = desc.nextOccurrence.is_not_a_date_time();
+    const bool hasStart = event.has_starttime();
+    if (firstPlanning)
+        desc.nextOccurrence = hasStart ? ToTimePoint(event.starttime()) : now;
+    if (LimitReached(event, desc.tickCount))
+        return {};
+    const Time end = EndLimit(event);
+
+    // The stored start lies one second before the requested one, so the first match
+    // strictly after it is the first at or after the requested start; without a start,
+    // the first match at or after now.
+    Time candidate = firstPlanning && !hasStart
+                         ? crontab.NextOccurrence(desc.nextOccurrence - seconds(1), end)
+                         : crontab.NextOccurrence(desc.nextOccurrence, end);
+    // Past occurrences are skipped, never delivered late: four steps, then a jump to now.
+    for (int searches = 1;; ++searches) {
+        if (candidate.is_not_a_date_time())
+            return candidate;
+        desc.nextOccurrence = candidate;
+        now = NowInEventBase(event);
+        if (!(candidate < now))
+            return candidate;
+        candidate = crontab.NextOccurrence(searches < 4 ? candidate : now, end);
+    }
+}
+
+CTimeScheduler::Time CTimeScheduler::GetFollowingOccurrence(const TimeEventDesc& desc,
+                                                            Time t) const {
+    const TimeEvent& event = desc.timeEvent;
+    if (LimitReached(event, std::uint64_t{desc.tickCount} + 1))
+        return {};
+    if (t.is_not_a_date_time()) {
+        const Time base =
+            event.has_starttime() ? ToTimePoint(event.starttime()) : NowInEventBase(event);
+        return desc.crontabScheduler->NextOccurrence(base - seconds(1), EndLimit(event));
+    }
+    return desc.crontabScheduler->NextOccurrence(t, EndLimit(event));
+}
+
+CTimeScheduler::Time CTimeScheduler::ApplyDelay(std::int32_t delay, Time next,
+                                                Time following) const {
+    if (!following.is_not_a_date_time() && (following - next).total_seconds() < delay) {
+        throw CCrontabValidationException("Delay greater than time inverval between ticks.");
+    }
+    if (delay < 1)
+        return next;
+    return next + seconds(options_.random() % static_cast<std::uint32_t>(delay));
+}
+
+CTimeScheduler::Time CTimeScheduler::PlanDelay(std::uint64_t id, const TimeEventDesc& desc,
+                                               Time next) const {
+    try {
+        return ApplyDelay(desc.timeEvent.delay(), next, GetFollowingOccurrence(desc, next));
+    } catch (const CCrontabValidationException& e) {
+        logger_.Error() << e.what() << " Event id: " << id << " ticks at " << next
+                        << " without delay.";
+        return next;
+    }
+}
+
+CTimeScheduler::Time CTimeScheduler::LocalToUtc(Time t) const {
+    if (t.is_special())
+        return t;
+    return t - clock_->UtcOffset(clock_->UniversalTime());
+}
+
+bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id,
+                                            bool utcLocal, bool logRearm,
+                                            const std::string& description) {
+    if (!utcLocal)
+        next = LocalToUtc(next);
+    logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id << " at: " << next
+                     << ". " << description;
+    if (next < CurrentUtcSecond()) {
+        ProcessTimerEvent(id);
+        return true;
+    }
+    const std::size_t cancelled = timer.expires_at(next);
+    if (logRearm) {
+        if (cancelled == 0) {
+            logger_.Detail() << "RegisterEventWithTimer: failed for time " << next
+                             << " because operation was already performed";
+            return false;
+        }
+        logger_.Detail() << "RegisterEventWithTimer: async_wait for " << next;
+    }
+    timer.async_wait(
+        [this, id](const boost::system::error_code& error) { TimerHandler(error, id); });
+    return true;
+}
+
+void CTimeScheduler::TimerHandler(const boost::system::error_code& error, std::uint64_t id) {
+    if (!IsTicking())
+        return;
+    try {
+        boost::this_thread::interruption_point();
+    } catch (const boost::thread_interrupted&) {
+        return;  // the scheduler is being destroyed
+    }
+    if (error)
+        return;
+    Lock lock(eventMutex_);
+    logger_.Detail() << "Invoking TimerHandler id: " << id;
+    ProcessTimerEvent(id);
+    logger_.Detail() << "Finished invoking TimerHandler id: " << id;
+}
+
+void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
+    const auto found = eventDescriptions_.find(id);
+    if (found == eventDescriptions_.end()) {
+        logger_.Error() << "Failed to invoke timer handler id: " << id
+                        << " because it does not exist in Event description map";
+        return;
+    }
+    if (!found->second) {
+        logger_.Error() << "Failed to invoke timer handler id: " << id
+                        << " because the event descriptor is null";
+        return;
+    }
+    const DescPtr desc = found->second;
+    ++desc->tickCount;
+    InvokeTickHandlers(desc->userData, desc->userContext);
+
+    Time next = GetNextOccurrence(*desc);
+    if (next.is_not_a_date_time()) {
+        logger_.Detail() << "ProcessTimerEvent: Event description map: Erasing id: " << id;
+        eventDescriptions_.erase(id);
+        return;
+    }
+    if (desc->timeEvent.has_delay())
+        next = PlanDelay(id, *desc, next);
+    eventAdded_.notify_one();
+    RegisterEventWithTimer(next, *desc->timer, id, desc->timeEvent.utclocal(), false,
+                           DescribeEvent(*desc));
+}
+
+}  // namespace Zent::Scheduler
