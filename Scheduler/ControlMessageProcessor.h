@@ -9,8 +9,10 @@
 // Runs on the module's processing thread, one message at a time.
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "Scheduler/SchedulerModule.h"
@@ -46,7 +48,15 @@ private:
     void MsgGetTimeZoneDetails(const MessagePtr& message);
     void MsgGetNextOccurrencesByUserData(const MessagePtr& message);
 
-    void NotYetImplemented(const char* handler, const MessagePtr& message);
+    // Which failures a handler answers with a typed error reply; the rest get the default.
+    enum class Typed { All, NoEventOnly, None };
+    // Answers a failed request: a typed error reply, or the default one together with the
+    // failure's text in the log (level 3 for a shutdown refusal, else 4), logged before or
+    // after the reply as the handler does it.
+    void AnswerFailure(std::uint32_t requestId, const std::exception& failure, Typed typed,
+                       bool logFirst);
+    template <typename Exception>
+    void ReplyError(std::uint32_t requestId, const std::string& text);
 
     CSchedulerModule& module_;
     std::map<std::int32_t, Handler> handlers_;

@@ -1,6 +1,8 @@
 #include "Scheduler/SchedulerModule.h"
 
 #include "Scheduler/ControlMessageProcessor.h"
+#include "Scheduler/SchedulerNotTicking.h"
+#include "Scheduler/TickHandler.h"
 
 namespace Zent::Scheduler {
 
@@ -25,8 +27,22 @@ void CSchedulerModule::OnInitialize(std::shared_ptr<Common::Kernel::IResourcePro
         translator_ = std::dynamic_pointer_cast<Common::Kernel::ITranslatorResource>(
             provider->GetResource(Common::Kernel::ResourceNumber::Translator));
     }
+    if (!timeScheduler_) {
+        timeScheduler_ = std::make_shared<CTimeScheduler>(*loggerBridge_);
+        timeScheduler_->AddTickHandler(tickHandler_);
+    }
 }
 
-void CSchedulerModule::PrepareShutdown() {}
+void CSchedulerModule::PrepareShutdown() {
+    if (timeScheduler_)
+        timeScheduler_->StopTicking();
+}
+
+void CSchedulerModule::CheckTicking(const std::string& method, const std::string& message) const {
+    if (timeScheduler_ && timeScheduler_->IsTicking())
+        return;
+    throw SchedulerNotTicking("Scheduler is not ticking. Shutdown in progress. [Method=" + method +
+                              ";Message=" + message + "]");
+}
 
 }  // namespace Zent::Scheduler

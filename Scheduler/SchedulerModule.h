@@ -15,6 +15,7 @@
 #include <string>
 
 #include "Scheduler/crontab/CrontabParser.h"
+#include "Scheduler/timescheduler/TimeScheduler.h"
 #include "common/kernel/ITranslatorResource.h"
 #include "common/logging/LoggerBridge.h"
 #include "common/module/CommonModule.h"
@@ -24,11 +25,14 @@ namespace Zent::Scheduler {
 class CSchedulerModule : public Common::Module::CCommonModule {
 public:
     class CControlMessageProcessor;
+    class CTickHandler;
 
     CSchedulerModule();
-    // Ends message processing first, then releases the members in reverse order.
+    // Ends message processing first, then stops ticking and releases the time scheduler,
+    // the parser and the translator.
     ~CSchedulerModule() override;
 
+    // Stops the ticks for good; requests that need ticking are refused from now on.
     void PrepareShutdown() override;
     std::string GetName() const override { return "SchedulerModule"; }
 
@@ -37,6 +41,11 @@ public:
     }
     // The one parser of the module; used only on the processing thread.
     CCrontabParser& GetCrontabParser() const { return *crontabParser_; }
+    // Null before Initialize.
+    const std::shared_ptr<CTimeScheduler>& GetTimeScheduler() const { return timeScheduler_; }
+    // Returns while the time scheduler ticks; throws SchedulerNotTicking "Scheduler is not
+    // ticking. Shutdown in progress. [Method=<method>;Message=<message>]" otherwise.
+    void CheckTicking(const std::string& method, const std::string& message) const;
     // Empty when the kernel offers no translator.
     const std::shared_ptr<Common::Kernel::ITranslatorResource>& GetTranslator() const {
         return translator_;
@@ -48,6 +57,8 @@ protected:
 private:
     std::shared_ptr<Common::Library::Logging::CLoggerBridge> loggerBridge_;
     std::shared_ptr<CControlMessageProcessor> controlMessageProcessor_;
+    std::shared_ptr<CTimeScheduler> timeScheduler_;
+    std::shared_ptr<CTickHandler> tickHandler_;
     std::shared_ptr<CCrontabParser> crontabParser_;
     std::shared_ptr<Common::Kernel::ITranslatorResource> translator_;
 };

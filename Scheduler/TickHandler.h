@@ -1,0 +1,26 @@
+#pragma once
+
+// Sends each tick onto the bus: the registration's own user-data message, on behalf of
+// the requester that registered it.
+//
+//     scheduler->AddTickHandler(std::make_shared<CSchedulerModule::CTickHandler>(module));
+
+#include "Scheduler/SchedulerModule.h"
+#include "Scheduler/timescheduler/ITickHandler.h"
+
+namespace Zent::Scheduler {
+
+class CSchedulerModule::CTickHandler : public ITickHandler {
+public:
+    explicit CTickHandler(CSchedulerModule& module) : module_(module) {}
+
+    // Adopts `userContext` on the calling thread and sends `userData`. A failed send is
+    // logged (level 4) and counts as delivered; only a thread interruption leaves.
+    void OnTick(std::shared_ptr<Common::Kernel::IMessage> userData,
+                std::shared_ptr<Common::Security::CUserContext> userContext) override;
+
+private:
+    CSchedulerModule& module_;
+};
+
+}  // namespace Zent::Scheduler
