@@ -91,11 +91,9 @@ void Processor::AnswerFailure(std::uint32_t requestId, const std::exception& fai
     }
     const bool refusal = dynamic_cast<const SchedulerNotTicking*>(&failure) != nullptr;
     const int level = refusal ? 3 : 4;
-    if (logFirst || refusal)
-        module_.Log(level) << text;
+    if (logFirst || refusal) module_.Log(level) << text;
     ReplyError<Common::Module::CInterModuleExceptionDefault>(requestId, text);
-    if (!logFirst && !refusal)
-        module_.Log(level) << text;
+    if (!logFirst && !refusal) module_.Log(level) << text;
 }
 
 namespace {
@@ -125,13 +123,11 @@ bool IsAllZero(const UTCTime& time) {
 
 void Processor::MsgRegisterTimeEvent(const MessagePtr& message) {
     const auto request = std::dynamic_pointer_cast<Messages::CRegisterTimeEvent>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         const auto context = CUserContext::EnsureCurrent();
         const auto& userData = request->GetUserData();
-        if (!userData)
-            throw CCrontabNoEventException("User data is NULL");
+        if (!userData) throw CCrontabNoEventException("User data is NULL");
         module_.CheckTicking("MsgRegisterTimeEvent", userData->GetTypeName());
         // An incomplete record is refused before its start is rewritten into a complete one.
         RequireComplete(request->GetTimeEvent());
@@ -147,11 +143,9 @@ void Processor::MsgRegisterTimeEvent(const MessagePtr& message) {
 }
 
 void Processor::MsgUnregisterTimeEvent(const MessagePtr& message) {
-    if (module_.IsStopping())
-        return;
+    if (module_.IsStopping()) return;
     const auto request = std::dynamic_pointer_cast<Messages::CUnregisterTimeEvent>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         module_.GetTimeScheduler()->DeleteTab(request->GetUserData());
     } catch (const std::exception& e) {
@@ -161,8 +155,7 @@ void Processor::MsgUnregisterTimeEvent(const MessagePtr& message) {
 
 void Processor::MsgValidateTimeEvent(const MessagePtr& message) {
     const auto request = std::dynamic_pointer_cast<Messages::CValidateTimeEvent>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         const TimeEvent& event = request->GetTimeEvent();
         RequireComplete(event);
@@ -178,13 +171,11 @@ void Processor::MsgValidateTimeEvent(const MessagePtr& message) {
 
 void Processor::MsgRegisterSleepEvent(const MessagePtr& message) {
     const auto request = std::dynamic_pointer_cast<Messages::CRegisterSleepEvent>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         const auto context = CUserContext::EnsureCurrent();
         const auto& userData = request->GetUserData();
-        if (!userData)
-            throw std::runtime_error("Cannot register sleep event. User data is null.");
+        if (!userData) throw std::runtime_error("Cannot register sleep event. User data is null.");
         module_.CheckTicking("MsgRegisterSleepEvent", userData->GetTypeName());
         module_.GetTimeScheduler()->RegisterSleepEvent(request->GetSleepSeconds(), userData,
                                                        context);
@@ -198,8 +189,7 @@ void Processor::MsgRegisterSleepEvent(const MessagePtr& message) {
 void Processor::MsgGetRemainingTimeBySpec(const MessagePtr& message) {
     const auto request =
         std::dynamic_pointer_cast<Messages::CGetRemainingTimeBySpecRequest>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         module_.CheckTicking("MsgGetRemainingTimeBySpec", "");
         CTimeScheduler::Time nextTick;
@@ -218,8 +208,7 @@ void Processor::MsgGetRemainingTimeBySpec(const MessagePtr& message) {
 void Processor::MsgGetRemainingTimeByUserData(const MessagePtr& message) {
     const auto request =
         std::dynamic_pointer_cast<Messages::CGetRemainingTimeByUserDataRequest>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         module_.CheckTicking("MsgGetRemainingTimeByUserData", "");
         CTimeScheduler::Time nextTick;
@@ -238,8 +227,7 @@ void Processor::MsgGetRemainingTimeByUserData(const MessagePtr& message) {
 void Processor::MsgGetNextOccurrencesByUserData(const MessagePtr& message) {
     const auto request =
         std::dynamic_pointer_cast<Messages::CGetNextOccurrencesByUserDataRequest>(message);
-    if (!request)
-        return;
+    if (!request) return;
     const auto& userData = request->GetUserData();
     try {
         const CTimeScheduler::Time now = CurrentUtcSecond();
@@ -264,8 +252,7 @@ void Processor::MsgGetNextOccurrencesByUserData(const MessagePtr& message) {
 
 void Processor::MsgGetNextTimeRange(const MessagePtr& message) {
     const auto request = std::dynamic_pointer_cast<Messages::CGetNextTimeRangeRequest>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         // Local definitions follow the same clock as the scheduler's local-time events.
         CCronRangeFinder finder(
@@ -292,14 +279,12 @@ void Processor::MsgGetNextTimeRange(const MessagePtr& message) {
 void Processor::MsgGetLastTick(const MessagePtr& message) {
     const std::shared_ptr<CTimeScheduler> scheduler = module_.GetTimeScheduler();
     const auto request = std::dynamic_pointer_cast<Messages::CGetLastTickRequest>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         auto response = std::make_shared<Messages::CGetLastTickResponse>(request->GetRequestId());
         const auto last = scheduler->GetLastTick(request->GetTimeEvent());
         response->SetNoLastTick(!last.has_value());
-        if (last)
-            response->SetLastTick(*last);
+        if (last) response->SetLastTick(*last);
         module_.SendMessage(std::move(response));
     } catch (const std::exception& e) {
         AnswerFailure(request->GetRequestId(), e, Typed::None, true);
@@ -322,8 +307,7 @@ std::shared_ptr<Common::Kernel::ITranslator> Translator(
 
 void Processor::MsgGetTimeZoneDetails(const MessagePtr& message) {
     const auto request = std::dynamic_pointer_cast<Messages::CGetTimeZoneDetailsRequest>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         const auto translator = Translator(module_.GetTranslator(), "MsgGetTimeZoneDetails");
         const boost::posix_time::ptime at = ToTimePoint(request->GetAtTime());
@@ -341,8 +325,7 @@ void Processor::MsgGetTimeZoneDetails(const MessagePtr& message) {
 void Processor::MsgGetAllTimeZoneDetails(const MessagePtr& message) {
     const auto request =
         std::dynamic_pointer_cast<Messages::CGetAllTimeZoneDetailsRequest>(message);
-    if (!request)
-        return;
+    if (!request) return;
     try {
         const auto translator = Translator(module_.GetTranslator(), "MsgGetAllTimeZoneDetails");
         const boost::posix_time::ptime now = CurrentUtcSecond();

@@ -12,10 +12,15 @@ CSchedulerModule::CSchedulerModule()
     : loggerBridge_(std::make_shared<CLoggerBridge>(
           [this] { return Log(2); }, [this] { return Log(1); }, [this] { return Log(4); })),
       controlMessageProcessor_(std::make_shared<CControlMessageProcessor>(*this)),
+      tickHandler_(std::make_shared<CTickHandler>(*this)),
       crontabParser_(std::make_shared<CCrontabParser>()) {}
 
 CSchedulerModule::~CSchedulerModule() {
     StopProcessingThreads();
+    if (timeScheduler_) timeScheduler_->StopTicking();
+    timeScheduler_.reset();
+    crontabParser_.reset();
+    translator_.reset();
 }
 
 void CSchedulerModule::OnInitialize(std::shared_ptr<Common::Kernel::IResourceProvider> provider) {
@@ -34,13 +39,11 @@ void CSchedulerModule::OnInitialize(std::shared_ptr<Common::Kernel::IResourcePro
 }
 
 void CSchedulerModule::PrepareShutdown() {
-    if (timeScheduler_)
-        timeScheduler_->StopTicking();
+    if (timeScheduler_) timeScheduler_->StopTicking();
 }
 
 void CSchedulerModule::CheckTicking(const std::string& method, const std::string& message) const {
-    if (timeScheduler_ && timeScheduler_->IsTicking())
-        return;
+    if (timeScheduler_ && timeScheduler_->IsTicking()) return;
     throw SchedulerNotTicking("Scheduler is not ticking. Shutdown in progress. [Method=" + method +
                               ";Message=" + message + "]");
 }

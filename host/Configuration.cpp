@@ -7,8 +7,7 @@ CConfiguration::CConfiguration(Values values) : values_(std::move(values)) {}
 std::optional<std::string> CConfiguration::GetValue(const std::string& key) const {
     std::lock_guard lock(lock_);
     const auto found = values_.find(key);
-    if (found == values_.end())
-        return std::nullopt;
+    if (found == values_.end()) return std::nullopt;
     return found->second;
 }
 

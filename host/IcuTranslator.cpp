@@ -19,8 +19,7 @@ namespace {
 using TimeZoneDetails = Common::Kernel::ITranslator::TimeZoneDetails;
 
 void Check(UErrorCode status, const std::string& what) {
-    if (U_FAILURE(status))
-        throw std::runtime_error(what + ": " + u_errorName(status));
+    if (U_FAILURE(status)) throw std::runtime_error(what + ": " + u_errorName(status));
 }
 
 std::string ToUtf8(const icu::UnicodeString& text) {
@@ -30,8 +29,7 @@ std::string ToUtf8(const icu::UnicodeString& text) {
 }
 
 icu::Locale ToLocale(const std::string& localeName) {
-    if (localeName.empty())
-        return icu::Locale::getDefault();
+    if (localeName.empty()) return icu::Locale::getDefault();
     if (localeName.find('-') == std::string::npos) {
         return icu::Locale::createFromName(localeName.c_str());
     }
@@ -42,8 +40,7 @@ icu::Locale ToLocale(const std::string& localeName) {
 }
 
 UDate ToUDate(const boost::posix_time::ptime& time) {
-    if (time.is_special())
-        throw std::runtime_error("Time is not a valid date and time");
+    if (time.is_special()) throw std::runtime_error("Time is not a valid date and time");
     static const boost::posix_time::ptime epoch(boost::gregorian::date(1970, 1, 1));
     return static_cast<UDate>((time - epoch).total_milliseconds());
 }
@@ -101,11 +98,9 @@ private:
         icu::UnicodeString name;
         if (U_SUCCESS(status)) {
             names_->getDisplayName(canonicalId, type, date_, name);
-            if (name.isEmpty())
-                databaseNames_->getDisplayName(canonicalId, type, date_, name);
+            if (name.isEmpty()) databaseNames_->getDisplayName(canonicalId, type, date_, name);
         }
-        if (name.isEmpty())
-            format_->format(UTZFMT_STYLE_LOCALIZED_GMT_SHORT, zone, date_, name);
+        if (name.isEmpty()) format_->format(UTZFMT_STYLE_LOCALIZED_GMT_SHORT, zone, date_, name);
         return name;
     }
 

@@ -34,8 +34,7 @@ CInProcessBus::~CInProcessBus() {
 }
 
 void CInProcessBus::Subscribe(std::shared_ptr<Kernel::ISubscriber> subscriber, std::int32_t type) {
-    if (!subscriber)
-        return;
+    if (!subscriber) return;
     std::lock_guard lock(lock_);
     std::shared_ptr<Lane>& lane = lanes_[subscriber.get()];
     if (!lane) {
@@ -51,23 +50,19 @@ void CInProcessBus::Subscribe(std::shared_ptr<Kernel::ISubscriber> subscriber, s
 bool CInProcessBus::Send(std::shared_ptr<Kernel::IMessage> message,
                          Kernel::UserContextPtr userContext) {
     try {
-        if (!message)
-            return false;
-        if (!userContext)
-            userContext = std::make_shared<Common::Security::CUserContext>();
+        if (!message) return false;
+        if (!userContext) userContext = std::make_shared<Common::Security::CUserContext>();
         const std::int32_t type = message->GetType();
         const Delivery delivery{std::move(message), std::move(userContext)};
 
         std::lock_guard lock(lock_);
-        if (stopping_)
-            return false;
+        if (stopping_) return false;
         ++sent_;
         if (const auto found = subscriptions_.find(type); found != subscriptions_.end()) {
             for (const std::shared_ptr<Lane>& lane : found->second)
                 Enqueue(lane, delivery);
         }
-        if (!observers_.empty())
-            Enqueue(observerLane_, delivery);
+        if (!observers_.empty()) Enqueue(observerLane_, delivery);
         return true;
     } catch (...) {
         return false;
@@ -75,8 +70,7 @@ bool CInProcessBus::Send(std::shared_ptr<Kernel::IMessage> message,
 }
 
 void CInProcessBus::AddObserver(Observer observer) {
-    if (!observer)
-        return;
+    if (!observer) return;
     auto shared = std::make_shared<const Observer>(std::move(observer));
     std::lock_guard lock(lock_);
     observers_.push_back(std::move(shared));
@@ -91,8 +85,7 @@ std::size_t CInProcessBus::UnsubscribeAll() {
         const std::shared_ptr<Lane>& lane = entry.second;
         dropped += lane->pending.size();
         lane->pending.clear();
-        if (!lane->running)
-            lane->scheduled = false;
+        if (!lane->running) lane->scheduled = false;
         removed.push_back(lane);
     }
     std::erase_if(ready_, [](const std::shared_ptr<Lane>& lane) { return lane->subscriber; });
@@ -150,8 +143,7 @@ void CInProcessBus::Work() {
     std::unique_lock lock(lock_);
     for (;;) {
         workAvailable_.wait(lock, [this] { return !ready_.empty() || stopping_; });
-        if (ready_.empty())
-            return;  // stopping, and everything queued was delivered
+        if (ready_.empty()) return;  // stopping, and everything queued was delivered
 
         const std::shared_ptr<Lane> lane = std::move(ready_.front());
         ready_.pop_front();
@@ -167,8 +159,7 @@ void CInProcessBus::Work() {
 
         lane->running = false;
         --running_;
-        if (lane->subscriber)
-            ++delivered_;
+        if (lane->subscriber) ++delivered_;
         if (lane->pending.empty()) {
             lane->scheduled = false;
         } else {
@@ -216,8 +207,7 @@ void CInProcessBus::Enqueue(const std::shared_ptr<Lane>& lane, const Delivery& d
 }
 
 void CInProcessBus::ReportFailure(const Delivery& delivery, const char* what) const {
-    if (!logger_)
-        return;
+    if (!logger_) return;
     try {
         logger_->Log("Delivery of " + delivery.message->GetTypeName() + " failed: " + what, 4,
                      "Bus");

@@ -48,8 +48,7 @@ CLogger::CLogger(std::int32_t minimumLevel, Sink sink)
     : minimumLevel_(minimumLevel), sink_(std::move(sink)) {}
 
 void CLogger::Log(const std::string& text, std::int32_t level, const std::string& moduleName) {
-    if (level < minimumLevel_)
-        return;
+    if (level < minimumLevel_) return;
     LogRecord record{std::chrono::system_clock::now(), level, moduleName, text};
     std::lock_guard lock(lock_);
     if (sink_) {
@@ -62,8 +61,7 @@ void CLogger::Log(const std::string& text, std::int32_t level, const std::string
 std::string CLogger::FormatLine(const LogRecord& record) {
     std::string text = record.text;
     for (char& c : text) {
-        if (c == '\n' || c == '\r')
-            c = ' ';
+        if (c == '\n' || c == '\r') c = ' ';
     }
     return FormatTime(record.time) + ' ' + LevelName(record.level) + ' ' +
            (record.moduleName.empty() ? std::string("-") : record.moduleName) + ' ' + text;

@@ -21,8 +21,7 @@ CSchedulerHost::~CSchedulerHost() {
 }
 
 void CSchedulerHost::Load(const std::string& path, const std::string& className) {
-    if (module_)
-        throw std::logic_error("A module is loaded already: " + moduleName_);
+    if (module_) throw std::logic_error("A module is loaded already: " + moduleName_);
     Log("Loading " + className + " from " + path);
     module_ = loader_.Load(path, className);
     moduleName_ = module_->GetName();
@@ -57,8 +56,7 @@ bool CSchedulerHost::Stop(bool force) {
 }
 
 void CSchedulerHost::Unload() {
-    if (!module_)
-        return;
+    if (!module_) return;
     const std::size_t dropped = bus_->UnsubscribeAll();
     Log("Unloading " + moduleName_ + "; deliveries dropped: " + std::to_string(dropped));
     module_.reset();
@@ -72,8 +70,7 @@ bool CSchedulerHost::Send(std::shared_ptr<Common::Kernel::IMessage> message,
 }
 
 Common::Kernel::IModule& CSchedulerHost::LoadedModule(const char* step) {
-    if (!module_)
-        throw std::logic_error(std::string("No module is loaded: cannot ") + step);
+    if (!module_) throw std::logic_error(std::string("No module is loaded: cannot ") + step);
     return *module_;
 }
 

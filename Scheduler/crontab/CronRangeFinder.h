@@ -35,7 +35,8 @@ public:
     };
 
     // Local time minus UTC at a UTC instant, in whole seconds.
-    using UtcOffsetSource = std::function<boost::posix_time::time_duration(boost::posix_time::ptime)>;
+    using UtcOffsetSource =
+        std::function<boost::posix_time::time_duration(boost::posix_time::ptime)>;
 
     // Reads the offset of the process's time zone.
     CCronRangeFinder();

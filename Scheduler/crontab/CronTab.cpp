@@ -72,7 +72,9 @@ ptime FromCivil(int y, int mo, int d, int h, int mi, int s) {
     return Epoch() + boost::posix_time::microseconds(seconds * kMicrosecondsPerSecond);
 }
 
-constexpr bool IsLeapYear(int y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); }
+constexpr bool IsLeapYear(int y) {
+    return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+}
 
 constexpr int DaysInMonth(int y, int m) {
     constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -113,7 +115,9 @@ int PrevYear(const YearMask& years, int y) {
     return -1;
 }
 
-std::uint64_t ShiftedDays(std::uint32_t days) { return std::uint64_t{days} << 1; }
+std::uint64_t ShiftedDays(std::uint32_t days) {
+    return std::uint64_t{days} << 1;
+}
 
 }  // namespace
 

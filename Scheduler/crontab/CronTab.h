@@ -36,8 +36,8 @@ public:
     CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> dayOfMonth,
              std::shared_ptr<CCrontabFieldDayOfWeek> dayOfWeek,
              std::shared_ptr<CCrontabFieldHour> hour, std::shared_ptr<CCrontabFieldMinute> minute,
-             std::shared_ptr<CCrontabFieldMonth> month,
-             std::shared_ptr<CCrontabFieldSecond> second, std::shared_ptr<CCrontabFieldYear> year);
+             std::shared_ptr<CCrontabFieldMonth> month, std::shared_ptr<CCrontabFieldSecond> second,
+             std::shared_ptr<CCrontabFieldYear> year);
     virtual ~CCronTab() = default;
 
     CCronTab(const CCronTab&) = delete;

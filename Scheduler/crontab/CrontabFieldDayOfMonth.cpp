@@ -6,9 +6,13 @@ namespace Zent::Scheduler {
 
 namespace {
 
-constexpr std::uint32_t DayBit(unsigned day) { return std::uint32_t{1} << (day - 1); }
+constexpr std::uint32_t DayBit(unsigned day) {
+    return std::uint32_t{1} << (day - 1);
+}
 
-unsigned WeekdayOf(unsigned day, unsigned firstWeekday) { return (firstWeekday + day - 1) % 7; }
+unsigned WeekdayOf(unsigned day, unsigned firstWeekday) {
+    return (firstWeekday + day - 1) % 7;
+}
 
 // The weekday nearest to `day` without leaving the month: a Saturday moves to the Friday
 // before (to the Monday after when it is the 1st), a Sunday to the Monday after (to the
@@ -27,8 +31,8 @@ unsigned NearestWeekday(unsigned day, unsigned length, unsigned firstWeekday) {
 }  // namespace
 
 CCrontabFieldDayOfMonth::CCrontabFieldDayOfMonth(const CCrontabFieldDayOfMonth& dayOfMonth,
-                                                 const CCrontabFieldDayOfWeek& dayOfWeek,
-                                                 int year, int month) {
+                                                 const CCrontabFieldDayOfWeek& dayOfWeek, int year,
+                                                 int month) {
     const boost::gregorian::date first(year, month, 1);
     const unsigned length = first.end_of_month().day();
     const std::uint32_t days = MonthDays(dayOfMonth, dayOfWeek, length, first.day_of_week());
@@ -43,9 +47,11 @@ std::uint32_t CCrontabFieldDayOfMonth::MonthDays(const CCrontabFieldDayOfMonth& 
         days = static_cast<std::uint32_t>(dayOfMonth.values_.to_ulong()) &
                (DayBit(length) | (DayBit(length) - 1));
         auto addNearest = [&](unsigned day) {
-            if (day >= 1 && day <= length) days |= DayBit(NearestWeekday(day, length, firstWeekday));
+            if (day >= 1 && day <= length)
+                days |= DayBit(NearestWeekday(day, length, firstWeekday));
         };
-        for (std::uint16_t day : dayOfMonth.nearestWeekdayDays_) addNearest(day);
+        for (std::uint16_t day : dayOfMonth.nearestWeekdayDays_)
+            addNearest(day);
         if (dayOfMonth.lastWeekdayOfMonth_) addNearest(length);
         for (std::uint16_t offset : dayOfMonth.lastDayOffsets_) {
             if (offset < length) days |= DayBit(length - offset);

@@ -50,7 +50,9 @@ public:
 
     // Set by the parser before Compile.
     void SetAnyValue(bool anyValue) { anyValue_ = anyValue; }
-    void SetLastDayOffsets(std::set<std::uint16_t> offsets) { lastDayOffsets_ = std::move(offsets); }
+    void SetLastDayOffsets(std::set<std::uint16_t> offsets) {
+        lastDayOffsets_ = std::move(offsets);
+    }
     void SetLastWeekdayOfMonth(bool lastWeekday) { lastWeekdayOfMonth_ = lastWeekday; }
 
     // Validates the records with the DayOfMonth texts. With `?` every day is set, the

@@ -82,7 +82,8 @@ protected:
     void CompileRanges(std::string_view boundsPrefix, std::string_view stepMessage, Apply apply) {
         for (const RangeSpec& r : ranges_) {
             Validate(r, boundsPrefix, stepMessage);
-            for (std::uint32_t v = r.start; v <= r.end; v += r.step) apply(v, r);
+            for (std::uint32_t v = r.start; v <= r.end; v += r.step)
+                apply(v, r);
         }
         DiscardRanges();
     }
@@ -97,7 +98,8 @@ protected:
                 span >>= kCount - (r.end - r.start + 1u);
                 values_ |= span << (r.start - First);
             } else {
-                for (std::uint32_t v = r.start; v <= r.end; v += r.step) values_[v - First] = true;
+                for (std::uint32_t v = r.start; v <= r.end; v += r.step)
+                    values_[v - First] = true;
             }
         }
         DiscardRanges();
@@ -105,8 +107,7 @@ protected:
 
     static void Validate(const RangeSpec& r, std::string_view boundsPrefix,
                          std::string_view stepMessage) {
-        if (r.start < First || r.start > Last || r.end < First || r.end > Last ||
-            r.start > r.end) {
+        if (r.start < First || r.start > Last || r.end < First || r.end > Last || r.start > r.end) {
             throw CCrontabValidationException(std::string(boundsPrefix) + std::to_string(r.start) +
                                               " end=" + std::to_string(r.end));
         }

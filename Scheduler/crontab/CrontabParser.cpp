@@ -23,24 +23,26 @@ struct NameEntry {
 };
 
 constexpr NameEntry kMonthNames[] = {
-    {"jan", 1},       {"feb", 2},       {"mar", 3},       {"apr", 4},      {"may", 5},
-    {"jun", 6},       {"jul", 7},       {"aug", 8},       {"sep", 9},      {"oct", 10},
-    {"nov", 11},      {"dec", 12},      {"january", 1},   {"february", 2}, {"march", 3},
-    {"april", 4},     {"june", 6},      {"july", 7},      {"august", 8},   {"september", 9},
-    {"october", 10},  {"november", 11}, {"december", 12}, {"1", 1},        {"2", 2},
-    {"3", 3},         {"4", 4},         {"5", 5},         {"6", 6},        {"7", 7},
-    {"8", 8},         {"9", 9},         {"10", 10},       {"11", 11},      {"12", 12},
+    {"jan", 1},      {"feb", 2},       {"mar", 3},       {"apr", 4},      {"may", 5},
+    {"jun", 6},      {"jul", 7},       {"aug", 8},       {"sep", 9},      {"oct", 10},
+    {"nov", 11},     {"dec", 12},      {"january", 1},   {"february", 2}, {"march", 3},
+    {"april", 4},    {"june", 6},      {"july", 7},      {"august", 8},   {"september", 9},
+    {"october", 10}, {"november", 11}, {"december", 12}, {"1", 1},        {"2", 2},
+    {"3", 3},        {"4", 4},         {"5", 5},         {"6", 6},        {"7", 7},
+    {"8", 8},        {"9", 9},         {"10", 10},       {"11", 11},      {"12", 12},
 };
 
 constexpr NameEntry kWeekdayNames[] = {
-    {"sun", 0},       {"mon", 1},       {"tue", 2},        {"wed", 3},      {"thu", 4},
-    {"fri", 5},       {"sat", 6},       {"sunday", 0},     {"monday", 1},   {"tuesday", 2},
-    {"wednesday", 3}, {"thursday", 4},  {"friday", 5},     {"saturday", 6}, {"0", 0},
-    {"1", 1},         {"2", 2},         {"3", 3},          {"4", 4},        {"5", 5},
+    {"sun", 0},       {"mon", 1},      {"tue", 2},    {"wed", 3},      {"thu", 4},
+    {"fri", 5},       {"sat", 6},      {"sunday", 0}, {"monday", 1},   {"tuesday", 2},
+    {"wednesday", 3}, {"thursday", 4}, {"friday", 5}, {"saturday", 6}, {"0", 0},
+    {"1", 1},         {"2", 2},        {"3", 3},      {"4", 4},        {"5", 5},
     {"6", 6},         {"7", 0},
 };
 
-constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 using Iterator = const char*;
 
@@ -119,9 +121,12 @@ public:
     // Hands the collected records to a fresh field, in the order every, range, start/step.
     template <typename Field>
     void Fill(Field& field) const {
-        for (const EverySpec& spec : everies_) field.AddEvery(spec);
-        for (const RangeSpec& spec : ranges_) field.AddRange(spec);
-        for (const StartStepSpec& spec : startSteps_) field.AddStartStep(spec);
+        for (const EverySpec& spec : everies_)
+            field.AddEvery(spec);
+        for (const RangeSpec& spec : ranges_)
+            field.AddRange(spec);
+        for (const StartStepSpec& spec : startSteps_)
+            field.AddStartStep(spec);
     }
 
     bool AnyValue() const { return anyValue_; }
@@ -186,7 +191,8 @@ public:
             const std::size_t length = entry.name.size();
             if (length <= best.second || length > available) continue;
             std::size_t i = 0;
-            while (i < length && AsciiLower(first[i]) == entry.name[i]) ++i;
+            while (i < length && AsciiLower(first[i]) == entry.name[i])
+                ++i;
             if (i == length) best = {entry.value, length};
         }
         return best;
@@ -240,9 +246,8 @@ const qi::uint_parser<std::uint16_t, 10, 1, -1> kNumber{};
 template <typename Collector>
 auto WildcardForms(Collector& c) {
     const auto marker = qi::char_("*Rr");
-    return qi::copy((marker >> '/' >> kNumber)[([&c](const auto& a) {
-                        c.OnWildcardStep(at_c<0>(a), at_c<1>(a));
-                    })] |
+    return qi::copy((marker >> '/' >>
+                     kNumber)[([&c](const auto& a) { c.OnWildcardStep(at_c<0>(a), at_c<1>(a)); })] |
                     marker[([&c](char m) { c.OnWildcard(m); })]);
 }
 
@@ -250,11 +255,11 @@ auto WildcardForms(Collector& c) {
 template <typename Collector, typename Value>
 auto ValueForms(Collector& c, const Value& value) {
     return qi::copy(
-        (value >> '-' >> value >> '/' >> kNumber)[([&c](const auto& a) {
-            c.OnRange(at_c<0>(a), at_c<1>(a), at_c<2>(a));
-        })] |
+        (value >> '-' >> value >> '/' >>
+         kNumber)[([&c](const auto& a) { c.OnRange(at_c<0>(a), at_c<1>(a), at_c<2>(a)); })] |
         (value >> '-' >> value)[([&c](const auto& a) { c.OnRange(at_c<0>(a), at_c<1>(a), 1); })] |
-        (value >> '/' >> kNumber)[([&c](const auto& a) { c.OnStartStep(at_c<0>(a), at_c<1>(a)); })] |
+        (value >> '/' >>
+         kNumber)[([&c](const auto& a) { c.OnStartStep(at_c<0>(a), at_c<1>(a)); })] |
         value[([&c](std::uint16_t a) { c.OnStartStep(a, 0); })]);
 }
 
@@ -291,7 +296,8 @@ struct CCrontabParser::Grammars {
         dayOfMonthRule =
             (qi::lit('?')[([&dom] { dom.OnAnyValue(); })] |
              qi::lit("LW")[([&dom] { dom.OnLastWeekdayOfMonth(); })] | WildcardForms(dom) |
-             (ValueForms(dom, kNumber) >> -qi::lit('W')[([&dom] { dom.OnNearestWeekdaySuffix(); })]) |
+             (ValueForms(dom, kNumber) >>
+              -qi::lit('W')[([&dom] { dom.OnNearestWeekdaySuffix(); })]) |
              ("L-" >> kNumber)[([&dom](std::uint16_t n) { dom.OnLastDayOffset(n); })] |
              qi::lit('L')[([&dom] { dom.OnLastDayOffset(0); })]) %
             ',';
@@ -303,9 +309,9 @@ struct CCrontabParser::Grammars {
     }
 
     void Clear() {
-        for (CCronFieldParser* c : {&second, &minute, &hour, &dayOfMonth,
-                                    static_cast<CCronFieldParser*>(&month),
-                                    static_cast<CCronFieldParser*>(&dayOfWeek), &year}) {
+        for (CCronFieldParser* c :
+             {&second, &minute, &hour, &dayOfMonth, static_cast<CCronFieldParser*>(&month),
+              static_cast<CCronFieldParser*>(&dayOfWeek), &year}) {
             c->Clear();
         }
     }
@@ -313,8 +319,9 @@ struct CCrontabParser::Grammars {
     // Parses the tokens in field order; the first token that a grammar does not consume
     // completely fails the parse with its field's text.
     void ParseTokens(const std::array<std::string_view, 7>& tokens) {
-        const std::array<const Rule*, 7> rules = {&secondRule, &minuteRule,    &hourRule, &dayOfMonthRule,
-                                                  &monthRule,  &dayOfWeekRule, &yearRule};
+        const std::array<const Rule*, 7> rules = {&secondRule,     &minuteRule, &hourRule,
+                                                  &dayOfMonthRule, &monthRule,  &dayOfWeekRule,
+                                                  &yearRule};
         for (std::size_t i = 0; i < rules.size(); ++i) {
             Iterator first = tokens[i].data();
             const Iterator last = first + tokens[i].size();
@@ -365,7 +372,8 @@ std::shared_ptr<CCronTab> CCrontabParser::Parse(std::string text) {
     std::size_t count = 0;
     for (std::size_t begin = 0;; ++count) {
         const std::size_t end = std::min(text.find(' ', begin), text.size());
-        if (count < tokens.size()) tokens[count] = std::string_view(text).substr(begin, end - begin);
+        if (count < tokens.size())
+            tokens[count] = std::string_view(text).substr(begin, end - begin);
         if (end == text.size()) {
             ++count;
             break;

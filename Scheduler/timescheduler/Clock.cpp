@@ -25,8 +25,7 @@ boost::posix_time::time_duration CSystemClock::UtcOffset(boost::posix_time::ptim
     static const boost::posix_time::ptime epoch(boost::gregorian::date(1970, 1, 1));
     const std::time_t seconds = (utc - epoch).total_seconds();
     std::tm local{};
-    if (localtime_r(&seconds, &local) == nullptr)
-        return {};
+    if (localtime_r(&seconds, &local) == nullptr) return {};
     return boost::posix_time::seconds(local.tm_gmtoff);
 }
 

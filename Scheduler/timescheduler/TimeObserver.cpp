@@ -80,12 +80,10 @@ void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
     std::vector<std::uint64_t> ended;
     for (const auto& [id, desc] : events) {
         const auto current = eventDescriptions_.find(id);
-        if (!desc || current == eventDescriptions_.end() || current->second != desc)
-            continue;
+        if (!desc || current == eventDescriptions_.end() || current->second != desc) continue;
         try {
             if (desc->isSleepEvent) {
-                if (!localEventsOnly && delta < 0)
-                    ShiftSleepEvent(id, *desc, delta);
+                if (!localEventsOnly && delta < 0) ShiftSleepEvent(id, *desc, delta);
             } else if (!localEventsOnly || !desc->timeEvent.utclocal()) {
                 ReplanCronEvent(id, *desc, !localEventsOnly, ended);
             }
@@ -96,8 +94,7 @@ void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
     }
     for (const std::uint64_t id : ended) {
         const auto found = eventDescriptions_.find(id);
-        if (found == eventDescriptions_.end())
-            continue;
+        if (found == eventDescriptions_.end()) continue;
         if (found->second) {
             logger_.Detail() << "NotifyTimeChanged : Timer: canceling id: " << id;
             found->second->timer->cancel();
@@ -109,8 +106,7 @@ void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
 
 void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, std::int64_t delta) {
     const Time expiry = desc.timer->expires_at() + boost::posix_time::seconds(delta);
-    if (desc.timer->expires_at(expiry) == 0)
-        return;  // it has fired already
+    if (desc.timer->expires_at(expiry) == 0) return;  // it has fired already
     logger_.Info() << "Scheduling new sleeping time for event id:" << id << ", new time:" << expiry;
     desc.timer->async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
@@ -137,8 +133,7 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
     logger_.Info() << "NotifyTimeChanged: Adjusting next occurrence of time event id: " << id
                    << " to be at: " << next;
     eventAdded_.notify_one();
-    if (desc.timeEvent.has_delay())
-        next = PlanDelay(id, desc, next);
+    if (desc.timeEvent.has_delay()) next = PlanDelay(id, desc, next);
     if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), true,
                                 DescribeEvent(desc))) {
         // Its completion is under way and plans from the occurrence it delivers.

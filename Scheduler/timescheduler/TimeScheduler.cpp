@@ -31,8 +31,7 @@ CTimeScheduler::CTimeScheduler(const Common::Library::Logging::CLoggerBridge& pa
       ioWork_(std::make_unique<
               boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
           ioContext_->get_executor())) {
-    if (!options_.random)
-        options_.random = SystemRandom();
+    if (!options_.random) options_.random = SystemRandom();
     observerThread_ = boost::thread([this] { TimeObserverMain(); });
     try {
         timerServiceThread_ = boost::thread([this] { TimerServiceMain(); });
@@ -94,8 +93,7 @@ void CTimeScheduler::TimerServiceMain() {
 
 void CTimeScheduler::InvokeTickHandlers(const MessagePtr& userData,
                                         const UserContextPtr& userContext) {
-    if (!IsTicking())
-        return;
+    if (!IsTicking()) return;
     boost::lock_guard lock(tickHandlersMutex_);
     for (const auto& handler : tickHandlers_)
         handler->OnTick(userData, userContext);
@@ -106,8 +104,7 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
                             UserContextPtr userContext) {
     // Every check that can fail runs before the registry changes.
     Validate(*crontabScheduler, timeEvent, false, true);
-    if (!userData)
-        throw CCrontabNoEventException("User data is NULL");
+    if (!userData) throw CCrontabNoEventException("User data is NULL");
 
     auto desc = std::make_shared<TimeEventDesc>();
     desc->crontabScheduler = std::move(crontabScheduler);
@@ -116,8 +113,7 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
     desc->userContext = std::move(userContext);
 
     Time next = GetNextOccurrence(*desc);
-    if (next.is_not_a_date_time())
-        throw CCrontabNoEventException("No next occurrence event.");
+    if (next.is_not_a_date_time()) throw CCrontabNoEventException("No next occurrence event.");
     logger_.Detail() << "Starting the add of a new Tab at: " << next;
     if (timeEvent.has_delay()) {
         next = ApplyDelay(timeEvent.delay(), next, GetFollowingOccurrence(*desc, next));
@@ -139,14 +135,11 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
 }
 
 void CTimeScheduler::FinadAndDeleteUserData(const MessagePtr& userData) {
-    if (!userData)
-        throw CCrontabNoEventException("User data is NULL");
+    if (!userData) throw CCrontabNoEventException("User data is NULL");
     for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end(); ++it) {
-        if (!it->second || !it->second->userData->IsEqual(userData))
-            continue;
+        if (!it->second || !it->second->userData->IsEqual(userData)) continue;
         logger_.Detail() << "FinadAndDeleteUserData: Timer: Canceling id: " << it->first;
-        if (it->second->timer)
-            it->second->timer->cancel();
+        if (it->second->timer) it->second->timer->cancel();
         logger_.Detail() << "FinadAndDeleteUserData: Event description map: Erasing id: "
                          << it->first;
         eventDescriptions_.erase(it);
@@ -155,15 +148,12 @@ void CTimeScheduler::FinadAndDeleteUserData(const MessagePtr& userData) {
 }
 
 void CTimeScheduler::DeleteTab(const MessagePtr& userData) {
-    if (!userData)
-        return;
+    if (!userData) return;
     Lock lock(eventMutex_);
     for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end(); ++it) {
-        if (!it->second || !it->second->userData->IsEqual(userData))
-            continue;
+        if (!it->second || !it->second->userData->IsEqual(userData)) continue;
         logger_.Detail() << "DeleteTab: Timer: Canceling id: " << it->first;
-        if (it->second->timer)
-            it->second->timer->cancel();
+        if (it->second->timer) it->second->timer->cancel();
         logger_.Detail() << "DeleteTab: Event Description Map: Erasing id: " << it->first;
         eventDescriptions_.erase(it);
         return;
@@ -171,11 +161,9 @@ void CTimeScheduler::DeleteTab(const MessagePtr& userData) {
 }
 
 CTimeScheduler::DescPtr CTimeScheduler::FindByUserData(const MessagePtr& userData) const {
-    if (!userData)
-        return nullptr;
+    if (!userData) return nullptr;
     for (const auto& [id, desc] : eventDescriptions_) {
-        if (desc && desc->userData->IsEqual(userData))
-            return desc;
+        if (desc && desc->userData->IsEqual(userData)) return desc;
     }
     return nullptr;
 }
@@ -184,8 +172,7 @@ void CTimeScheduler::FlushScheduledEvents() const {
     const Common::Library::Logging::CLoggerBridge dump(logger_, "ScheduledTicks");
     dump.Detail() << "Flushing all scheduled events";
     for (const auto& [id, desc] : eventDescriptions_) {
-        if (!desc)
-            continue;
+        if (!desc) continue;
         dump.Detail() << boost::format(
                              "Event %1% is scheduled to tick every %2%. The user data is %3% "
                              "with delay %4% and UTCLocal = %5%") %
@@ -196,17 +183,14 @@ void CTimeScheduler::FlushScheduledEvents() const {
 }
 
 std::string CTimeScheduler::DescribeEvent(const TimeEventDesc& desc) {
-    if (desc.isSleepEvent)
-        return "Sleep event: " + std::to_string(desc.sleepSeconds);
-    if (!desc.crontabScheduler)
-        return "CRON: UNSET CRON";
+    if (desc.isSleepEvent) return "Sleep event: " + std::to_string(desc.sleepSeconds);
+    if (!desc.crontabScheduler) return "CRON: UNSET CRON";
     return "CRON: " + desc.crontabScheduler->GetCronTab()->GetText();
 }
 
 void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userData,
                                         UserContextPtr userContext) {
-    if (!userData)
-        throw CCrontabNoEventException("User data is NULL");
+    if (!userData) throw CCrontabNoEventException("User data is NULL");
     auto desc = std::make_shared<TimeEventDesc>();
     desc->userData = std::move(userData);
     desc->userContext = std::move(userContext);
@@ -235,12 +219,9 @@ void CTimeScheduler::RegisterSleepEventWithTimer(std::uint32_t seconds, Deadline
 }
 
 void CTimeScheduler::SleepEventHandler(const boost::system::error_code& error, std::uint64_t id) {
-    if (!IsTicking())
-        return;
-    if (boost::this_thread::interruption_requested())
-        return;
-    if (error)
-        return;
+    if (!IsTicking()) return;
+    if (boost::this_thread::interruption_requested()) return;
+    if (error) return;
     Lock lock(eventMutex_);
     logger_.Detail() << "Invoking SleepEventHandler id: " << id;
     ProcessSleepEvent(id);

@@ -40,8 +40,7 @@ void CTimeScheduler::Validate(const CCrontabScheduler& crontabScheduler, const T
     const Time nowEvent = NowInEventBase(timeEvent);
     Time start = timeEvent.has_starttime() ? ToTimePoint(timeEvent.starttime()) : nowEvent;
     // A match exactly at the requested start counts; a stored start is one second early.
-    if (!(timeEvent.has_starttime() && storedStart))
-        start -= seconds(1);
+    if (!(timeEvent.has_starttime() && storedStart)) start -= seconds(1);
     const Time end = timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime()
                          ? ToTimePoint(timeEvent.range().rangedefinitionendtime())
                          : Horizon();
@@ -80,19 +79,15 @@ std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
     DescPtr match;
     std::string candidate;
     for (const auto& [id, desc] : eventDescriptions_) {
-        if (!desc || desc->isSleepEvent)
-            continue;
+        if (!desc || desc->isSleepEvent) continue;
         if (!desc->timeEvent.SerializeToString(&candidate)) {
             throw std::runtime_error("Cannot serialize desc->timeEvent to string");
         }
-        if (candidate != wanted)
-            continue;
-        if (match)
-            throw std::runtime_error("The time event is not unique!");
+        if (candidate != wanted) continue;
+        if (match) throw std::runtime_error("The time event is not unique!");
         match = desc;
     }
-    if (!match || match->timer->expires_at().is_special())
-        return 0;
+    if (!match || match->timer->expires_at().is_special()) return 0;
     nextTick = match->timer->expires_at();
     return SecondsUntil(nextTick);
 }
@@ -100,14 +95,11 @@ std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
 std::int32_t CTimeScheduler::GetRemainingTimeByUserData(const MessagePtr& userData,
                                                         Time& nextTick) const {
     nextTick = Time();
-    if (!userData)
-        throw CCrontabNoEventException("User data is NULL");
+    if (!userData) throw CCrontabNoEventException("User data is NULL");
     Lock lock(eventMutex_);
     const DescPtr desc = FindByUserData(userData);
-    if (!desc)
-        throw CCrontabNoEventException("User data not found.");
-    if (desc->timer->expires_at().is_special())
-        return 0;
+    if (!desc) throw CCrontabNoEventException("User data not found.");
+    if (desc->timer->expires_at().is_special()) return 0;
     nextTick = desc->timer->expires_at();
     return SecondsUntil(nextTick);
 }
@@ -118,18 +110,15 @@ std::vector<CTimeScheduler::Time> CTimeScheduler::GetNextOccurrencesByUserData(
     {
         Lock lock(eventMutex_);
         const DescPtr desc = FindByUserData(userData);
-        if (!desc || desc->isSleepEvent)
-            return {};
+        if (!desc || desc->isSleepEvent) return {};
         crontab = desc->crontabScheduler;
     }
     std::vector<Time> occurrences;
-    if (!crontab)
-        return occurrences;
+    if (!crontab) return occurrences;
     count = std::min(count, kMaxOccurrencesPerQuery);
     for (Time t = from; occurrences.size() < count;) {
         t = crontab->NextOccurrence(t, LatestSupportedInstant());
-        if (t.is_not_a_date_time())
-            break;
+        if (t.is_not_a_date_time()) break;
         occurrences.push_back(t);
     }
     return occurrences;
@@ -157,8 +146,7 @@ std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent&
 
     std::optional<Time> last;
     const auto consider = [&last](Time t) {
-        if (!last || t < *last)
-            last = t;
+        if (!last || t < *last) last = t;
     };
     // The last match up to the end. A crontab whose years never run out has one only when
     // the event names an end.
@@ -184,8 +172,7 @@ std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent&
         Time t = std::max(start - seconds(1), afterNow);
         for (std::uint32_t i = 0; i < limit; ++i) {
             t = crontab->NextOccurrence(t, end);
-            if (t.is_not_a_date_time())
-                break;
+            if (t.is_not_a_date_time()) break;
             counted = t;
         }
         if (counted.is_not_a_date_time()) {
@@ -193,13 +180,10 @@ std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent&
         }
         consider(counted);
     }
-    if (!last)
-        return std::nullopt;
+    if (!last) return std::nullopt;
     Time result = *last;
-    if (timeEvent.has_delay() && timeEvent.delay() > 0)
-        result += seconds(timeEvent.delay());
-    if (!timeEvent.utclocal())
-        result = LocalToUtc(result);
+    if (timeEvent.has_delay() && timeEvent.delay() > 0) result += seconds(timeEvent.delay());
+    if (!timeEvent.utclocal()) result = LocalToUtc(result);
     return result;
 }
 

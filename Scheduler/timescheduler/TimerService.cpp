@@ -43,10 +43,8 @@ CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) cons
     Time now = NowInEventBase(event);
     const bool firstPlanning = desc.nextOccurrence.is_not_a_date_time();
     const bool hasStart = event.has_starttime();
-    if (firstPlanning)
-        desc.nextOccurrence = hasStart ? ToTimePoint(event.starttime()) : now;
-    if (LimitReached(event, desc.tickCount))
-        return {};
+    if (firstPlanning) desc.nextOccurrence = hasStart ? ToTimePoint(event.starttime()) : now;
+    if (LimitReached(event, desc.tickCount)) return {};
     const Time end = EndLimit(event);
 
     // The stored start lies one second before the requested one, so the first match
@@ -57,12 +55,10 @@ CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) cons
                          : crontab.NextOccurrence(desc.nextOccurrence, end);
     // Past occurrences are skipped, never delivered late: four steps, then a jump to now.
     for (int searches = 1;; ++searches) {
-        if (candidate.is_not_a_date_time())
-            return candidate;
+        if (candidate.is_not_a_date_time()) return candidate;
         desc.nextOccurrence = candidate;
         now = NowInEventBase(event);
-        if (!(candidate < now))
-            return candidate;
+        if (!(candidate < now)) return candidate;
         candidate = crontab.NextOccurrence(searches < 4 ? candidate : now, end);
     }
 }
@@ -70,8 +66,7 @@ CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) cons
 CTimeScheduler::Time CTimeScheduler::GetFollowingOccurrence(const TimeEventDesc& desc,
                                                             Time t) const {
     const TimeEvent& event = desc.timeEvent;
-    if (LimitReached(event, std::uint64_t{desc.tickCount} + 1))
-        return {};
+    if (LimitReached(event, std::uint64_t{desc.tickCount} + 1)) return {};
     if (t.is_not_a_date_time()) {
         const Time base =
             event.has_starttime() ? ToTimePoint(event.starttime()) : NowInEventBase(event);
@@ -85,8 +80,7 @@ CTimeScheduler::Time CTimeScheduler::ApplyDelay(std::int32_t delay, Time next,
     if (!following.is_not_a_date_time() && (following - next).total_seconds() < delay) {
         throw CCrontabValidationException("Delay greater than time inverval between ticks.");
     }
-    if (delay < 1)
-        return next;
+    if (delay < 1) return next;
     return next + seconds(options_.random() % static_cast<std::uint32_t>(delay));
 }
 
@@ -102,16 +96,14 @@ CTimeScheduler::Time CTimeScheduler::PlanDelay(std::uint64_t id, const TimeEvent
 }
 
 CTimeScheduler::Time CTimeScheduler::LocalToUtc(Time t) const {
-    if (t.is_special())
-        return t;
+    if (t.is_special()) return t;
     return t - clock_->UtcOffset(clock_->UniversalTime());
 }
 
 bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id,
                                             bool utcLocal, bool logRearm,
                                             const std::string& description) {
-    if (!utcLocal)
-        next = LocalToUtc(next);
+    if (!utcLocal) next = LocalToUtc(next);
     logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id << " at: " << next
                      << ". " << description;
     if (next < CurrentUtcSecond()) {
@@ -133,15 +125,13 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std
 }
 
 void CTimeScheduler::TimerHandler(const boost::system::error_code& error, std::uint64_t id) {
-    if (!IsTicking())
-        return;
+    if (!IsTicking()) return;
     try {
         boost::this_thread::interruption_point();
     } catch (const boost::thread_interrupted&) {
         return;  // the scheduler is being destroyed
     }
-    if (error)
-        return;
+    if (error) return;
     Lock lock(eventMutex_);
     logger_.Detail() << "Invoking TimerHandler id: " << id;
     ProcessTimerEvent(id);
@@ -170,8 +160,7 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
         eventDescriptions_.erase(id);
         return;
     }
-    if (desc->timeEvent.has_delay())
-        next = PlanDelay(id, *desc, next);
+    if (desc->timeEvent.has_delay()) next = PlanDelay(id, *desc, next);
     eventAdded_.notify_one();
     RegisterEventWithTimer(next, *desc->timer, id, desc->timeEvent.utclocal(), false,
                            DescribeEvent(*desc));

@@ -18,8 +18,7 @@ void CLogStream::Flush() {
     std::string text = std::move(buffer_).str();
     buffer_.str({});
     buffer_.clear();
-    if (text.empty() || !logger_)
-        return;
+    if (text.empty() || !logger_) return;
     logger_->Log(text, level_, moduleName_);
 }
 

@@ -13,8 +13,7 @@ CLoggerBridge::CLoggerBridge(const CLoggerBridge& parent, const std::string& com
 
 CLoggerBridge::LogStream CLoggerBridge::Make(const StreamFactory& factory) const {
     LogStream stream = factory();
-    if (!prefix_.empty())
-        stream << prefix_ << " : ";
+    if (!prefix_.empty()) stream << prefix_ << " : ";
     return stream;
 }
 

@@ -20,8 +20,7 @@ public:
     void SetReadOnly() { readOnly_.store(true, std::memory_order_release); }
     // Throws std::runtime_error "Message is read only" once SetReadOnly was called.
     void CheckWritable() const {
-        if (IsReadOnly())
-            throw std::runtime_error("Message is read only");
+        if (IsReadOnly()) throw std::runtime_error("Message is read only");
     }
 
 private:

@@ -52,8 +52,7 @@ void CCommonModule::ResumeAll() {
 
 bool CCommonModule::Stop(bool force) {
     Security::EnsureSystemUser();
-    if (!CanStop(force))
-        return false;
+    if (!CanStop(force)) return false;
     if (force) {
         StopProcessingThreads();
         return true;
@@ -86,8 +85,7 @@ void CCommonModule::RegisterMessageProcessor(const std::vector<std::int32_t>& ty
 
 bool CCommonModule::SendMessage(std::shared_ptr<Kernel::IMessage> message) {
     auto context = Security::CUserContext::EnsureCurrent();
-    if (!bus_)
-        return false;
+    if (!bus_) return false;
     return bus_->Send(std::move(message), std::move(context));
 }
 
@@ -115,29 +113,25 @@ CCommonModule::CMessageProcessorThreadHolder::~CMessageProcessorThreadHolder() {
 void CCommonModule::CMessageProcessorThreadHolder::StartThread() {
     boost::lock_guard lock(lock_);
     Join();
-    if (!enabled_)
-        return;
+    if (!enabled_) return;
     subscriber_->ConsumerStarting();
     thread_ = std::make_unique<boost::thread>([this] { ProcessingLoop(); });
 }
 
 void CCommonModule::CMessageProcessorThreadHolder::Resume() {
     boost::lock_guard lock(lock_);
-    if (!thread_)
-        subscriber_->Resume();
+    if (!thread_) subscriber_->Resume();
 }
 
 void CCommonModule::CMessageProcessorThreadHolder::Interrupt() {
     boost::lock_guard lock(lock_);
     enabled_ = false;
-    if (thread_)
-        thread_->interrupt();
+    if (thread_) thread_->interrupt();
 }
 
 void CCommonModule::CMessageProcessorThreadHolder::Join() {
     boost::lock_guard lock(lock_);
-    if (!thread_)
-        return;
+    if (!thread_) return;
     thread_->join();
     thread_.reset();
 }
@@ -148,8 +142,7 @@ void CCommonModule::CMessageProcessorThreadHolder::ProcessingLoop() {
             try {
                 boost::this_thread::interruption_point();
                 CSubscriber::Delivery delivery;
-                if (!subscriber_->TakeDelivery(delivery))
-                    return;
+                if (!subscriber_->TakeDelivery(delivery)) return;
                 // A delivery that was taken is answered: no interruption while it is handled.
                 boost::this_thread::disable_interruption noInterruption;
                 Security::CUserContext::SetCurrent(delivery.userContext);

@@ -12,12 +12,10 @@ CReplyProcessor::CReplyProcessor(std::shared_ptr<Kernel::IBusResource> bus,
 
 void CReplyProcessor::Process(std::shared_ptr<Kernel::IMessage> message) {
     auto response = std::dynamic_pointer_cast<CResponse>(message);
-    if (!response)
-        throw std::runtime_error("Bad cast to Zent::Common::Module::CResponse");
+    if (!response) throw std::runtime_error("Bad cast to Zent::Common::Module::CResponse");
     boost::lock_guard lock(lock_);
     const auto found = waiting_.find(response->GetRequestId());
-    if (found == waiting_.end())
-        return;
+    if (found == waiting_.end()) return;
     found->second->response = std::move(response);
     found->second->ready.notify_all();
 }
@@ -31,8 +29,7 @@ std::shared_ptr<CResponse> CReplyProcessor::Await(std::uint32_t requestId,
                                                   std::chrono::milliseconds timeout) {
     boost::unique_lock lock(lock_);
     const auto found = waiting_.find(requestId);
-    if (found == waiting_.end())
-        return nullptr;
+    if (found == waiting_.end()) return nullptr;
     const std::shared_ptr<Waiter> waiter = found->second;
     waiter->ready.wait_for(lock, boost::chrono::milliseconds(timeout.count()),
                            [&] { return waiter->response != nullptr; });

@@ -15,11 +15,9 @@ void CSubscriber::OnMessage(std::shared_ptr<Kernel::IMessage> message,
     boost::unique_lock lock(lock_);
     queue_.push_back({std::move(message), std::move(userContext)});
     wakeUp_.notify_one();
-    if (!idle_)
-        return;
+    if (!idle_) return;
     idle_ = false;
-    if (!consumerNeeded_)
-        return;
+    if (!consumerNeeded_) return;
     lock.unlock();
     consumerNeeded_();
 }
@@ -27,12 +25,10 @@ void CSubscriber::OnMessage(std::shared_ptr<Kernel::IMessage> message,
 bool CSubscriber::DescribeQueue(std::string& text) {
     boost::lock_guard lock(lock_);
     text.clear();
-    if (queue_.empty())
-        return true;
+    if (queue_.empty()) return true;
     text = name_ + ":";
     for (std::size_t i = 0; i < queue_.size(); ++i) {
-        if (i != 0)
-            text += ",";
+        if (i != 0) text += ",";
         text += queue_[i].message ? queue_[i].message->GetTypeName() : std::string();
     }
     return false;
@@ -52,13 +48,11 @@ bool CSubscriber::TakeDelivery(Delivery& delivery) {
         consumerAlive_ = false;
         return false;
     };
-    if (stopRequest_)
-        return end();
+    if (stopRequest_) return end();
     while (queue_.empty()) {
         const auto deadline = boost::chrono::steady_clock::now() + idleTimeout_;
         const bool timedOut = wakeUp_.wait_until(lock, deadline) == boost::cv_status::timeout;
-        if (stopRequest_)
-            return end();
+        if (stopRequest_) return end();
         if (timedOut && queue_.empty()) {
             idle_ = true;
             return end();
@@ -77,8 +71,7 @@ void CSubscriber::Resume() {
         return;
     }
     idle_ = false;
-    if (!consumerNeeded_)
-        return;
+    if (!consumerNeeded_) return;
     lock.unlock();
     consumerNeeded_();
 }
@@ -97,8 +90,7 @@ void CSubscriber::ConsumerInterrupted() {
 
 bool CSubscriber::RequestStop() {
     boost::lock_guard lock(lock_);
-    if (!queue_.empty() || !consumerWaiting_)
-        return false;
+    if (!queue_.empty() || !consumerWaiting_) return false;
     if (consumerAlive_) {
         stopRequest_ = true;
         wakeUp_.notify_all();

@@ -50,8 +50,7 @@ std::string CSystemUser::ToJson() const {
     std::string json = "{ \"name\" : \"" + GetName() + "\", \"uuid\" : \"" + GetUuid() +
                        "\", \"accessRights\" : [ ";
     for (std::size_t i = 0; i < accessRights_.size(); ++i) {
-        if (i != 0)
-            json += ", ";
+        if (i != 0) json += ", ";
         json += "{ \"uuid\" : \"" + accessRights_[i].rightId +
                 "\", \"accessType\" : " + std::to_string(accessRights_[i].accessType) + " }";
     }

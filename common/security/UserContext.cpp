@@ -28,15 +28,13 @@ void CUserContext::SetCurrent(std::shared_ptr<CUserContext> context) {
 }
 
 std::shared_ptr<CUserContext> CUserContext::EnsureCurrent() {
-    if (!currentContext)
-        currentContext = std::make_shared<CUserContext>();
+    if (!currentContext) currentContext = std::make_shared<CUserContext>();
     return currentContext;
 }
 
 void EnsureSystemUser() {
     const std::shared_ptr<CUserContext> context = CUserContext::EnsureCurrent();
-    if (context->GetUserUuid() == CSystemUser::kUuid)
-        return;
+    if (context->GetUserUuid() == CSystemUser::kUuid) return;
     CUserContext::SetCurrent(std::make_shared<CUserContext>(std::make_shared<CSystemUser>()));
 }
 

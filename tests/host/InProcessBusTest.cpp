@@ -49,8 +49,7 @@ public:
                              std::move(userContext), std::this_thread::get_id(),
                              bus_ != nullptr && bus_->IsBusThread()});
         changed_.notify_all();
-        if (throwOn_ == static_cast<int>(received_.size()))
-            throw std::runtime_error("refused");
+        if (throwOn_ == static_cast<int>(received_.size())) throw std::runtime_error("refused");
     }
     bool DescribeQueue(std::string& text) override {
         text.clear();
@@ -175,8 +174,7 @@ TEST(InProcessBusTest, ConcurrentSendersKeepEachSendersOrderForEverySubscriber) 
     for (int sender = 0; sender < kSenders; ++sender) {
         senders.emplace_back([&bus, &refused, sender] {
             for (int i = 0; i < kPerSender; ++i) {
-                if (!bus.Send(std::make_shared<CTestMessage>(5, sender, i), nullptr))
-                    ++refused;
+                if (!bus.Send(std::make_shared<CTestMessage>(5, sender, i), nullptr)) ++refused;
             }
         });
     }

@@ -29,8 +29,7 @@ public:
                    Kernel::UserContextPtr userContext) override {
         const auto request = std::dynamic_pointer_cast<CTestMessage>(message);
         const auto bus = bus_.lock();
-        if (!request || !bus)
-            return;
+        if (!request || !bus) return;
         bus->Send(std::make_shared<CTestMessage>(kReplyType, request->GetSender(),
                                                  request->GetSequence()),
                   std::move(userContext));
@@ -54,8 +53,7 @@ public:
         Record("Initialize");
         const auto bus = std::dynamic_pointer_cast<Kernel::IBusResource>(
             provider->GetResource(Kernel::ResourceNumber::Bus));
-        if (bus)
-            bus->Subscribe(std::make_shared<CEchoSubscriber>(bus), kRequestType);
+        if (bus) bus->Subscribe(std::make_shared<CEchoSubscriber>(bus), kRequestType);
     }
     void Start() override { Record("Start"); }
     void PrepareShutdown() override { Record("PrepareShutdown"); }
@@ -69,8 +67,7 @@ public:
 
 private:
     void Record(const std::string& text) {
-        if (logger_)
-            logger_->Log(text, 2, "RecordingModule");
+        if (logger_) logger_->Log(text, 2, "RecordingModule");
     }
 
     std::shared_ptr<Kernel::ILoggerResource> logger_;

@@ -43,8 +43,7 @@ TEST_F(ResourceProviderTest, DefaultGivesEachNumberItsInterface) {
 
     std::set<int> present;
     for (int number = -1; number <= 20; ++number) {
-        if (provider->HasResource(number))
-            present.insert(number);
+        if (provider->HasResource(number)) present.insert(number);
         EXPECT_EQ(provider->HasResource(number), provider->GetResource(number) != nullptr);
     }
     EXPECT_EQ(present, (std::set<int>{1, 2, 3, 4, 8, 11}));

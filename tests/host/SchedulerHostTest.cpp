@@ -101,8 +101,7 @@ TEST_F(SchedulerHostTest, RepliesReachObserversWithTheRequestersContext) {
 
     std::vector<int> replies;
     for (const auto& [message, context] : Seen()) {
-        if (message->GetType() != 901)
-            continue;
+        if (message->GetType() != 901) continue;
         replies.push_back(message->GetSequence());
         EXPECT_EQ(context, requester);
     }

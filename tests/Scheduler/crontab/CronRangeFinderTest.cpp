@@ -27,8 +27,7 @@ ptime T(const std::string& text) {
 }
 
 std::string Show(const Range& range) {
-    if (!range)
-        return "none";
+    if (!range) return "none";
     return bpt::to_simple_string(range->first) + " / " + bpt::to_simple_string(range->second);
 }
 
@@ -190,8 +189,7 @@ TEST(CronRangeFinderTest, ABadTextFailsTheWholeQuery) {
 class ProcessZone {
 public:
     explicit ProcessZone(const char* zone) {
-        if (const char* old = std::getenv("TZ"))
-            saved_ = old;
+        if (const char* old = std::getenv("TZ")) saved_ = old;
         Set(zone);
     }
     ~ProcessZone() { Set(saved_ ? saved_->c_str() : nullptr); }

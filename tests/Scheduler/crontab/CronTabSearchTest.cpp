@@ -45,8 +45,7 @@ unsigned NearestWeekday(unsigned firstWeekday, unsigned length, unsigned target)
     unsigned bestDistance = 100;
     for (unsigned x = 1; x <= length; ++x) {
         const unsigned weekday = (firstWeekday + x - 1) % 7;
-        if (weekday == 0 || weekday == 6)
-            continue;
+        if (weekday == 0 || weekday == 6) continue;
         const unsigned distance = x > target ? x - target : target - x;
         if (distance < bestDistance) {
             best = x;
@@ -62,16 +61,13 @@ bool DayMatches(const CCronTab& tab, bg::date d) {
     const unsigned weekday = d.day_of_week().as_number();
     const CCrontabFieldDayOfMonth& dom = tab.DayOfMonth();
     if (!dom.IsAnyValue()) {
-        if (dom.Values().test(day - 1))
-            return true;
+        if (dom.Values().test(day - 1)) return true;
         for (unsigned offset : dom.LastDayOffsets()) {
-            if (offset < length && day == length - offset)
-                return true;
+            if (offset < length && day == length - offset) return true;
         }
         std::set<unsigned> targets(dom.NearestWeekdayDays().begin(),
                                    dom.NearestWeekdayDays().end());
-        if (dom.IsLastWeekdayOfMonth())
-            targets.insert(length);
+        if (dom.IsLastWeekdayOfMonth()) targets.insert(length);
         const unsigned firstWeekday = bg::date(d.year(), d.month(), 1).day_of_week().as_number();
         for (unsigned target : targets) {
             if (target <= length && NearestWeekday(firstWeekday, length, target) == day) {
@@ -81,8 +77,7 @@ bool DayMatches(const CCronTab& tab, bg::date d) {
         return false;
     }
     const CCrontabFieldDayOfWeek& dow = tab.DayOfWeek();
-    if (dow.Values().test(weekday))
-        return true;
+    if (dow.Values().test(weekday)) return true;
     if (dow.LastWeekdays().count(static_cast<std::uint16_t>(weekday)) && day + 7 > length) {
         return true;
     }
@@ -91,8 +86,7 @@ bool DayMatches(const CCronTab& tab, bg::date d) {
 }
 
 bool Matches(const CCronTab& tab, ptime t) {
-    if (t.is_special() || t.time_of_day().fractional_seconds() != 0)
-        return false;
+    if (t.is_special() || t.time_of_day().fractional_seconds() != 0) return false;
     const bg::date d = t.date();
     const bpt::time_duration tod = t.time_of_day();
     return tab.Year().Contains(d.year()) && tab.Month().Contains(d.month()) && DayMatches(tab, d) &&
@@ -103,14 +97,11 @@ bool Matches(const CCronTab& tab, ptime t) {
 std::optional<bpt::time_duration> FirstTimeFrom(const CCronTab& tab, int from) {
     const int h0 = from / 3600, m0 = from / 60 % 60, s0 = from % 60;
     for (int h = h0; h < 24; ++h) {
-        if (!tab.Hour().Contains(h))
-            continue;
+        if (!tab.Hour().Contains(h)) continue;
         for (int m = (h == h0 ? m0 : 0); m < 60; ++m) {
-            if (!tab.Minute().Contains(m))
-                continue;
+            if (!tab.Minute().Contains(m)) continue;
             for (int s = (h == h0 && m == m0 ? s0 : 0); s < 60; ++s) {
-                if (tab.Second().Contains(s))
-                    return bpt::time_duration(h, m, s);
+                if (tab.Second().Contains(s)) return bpt::time_duration(h, m, s);
             }
         }
     }
@@ -120,14 +111,11 @@ std::optional<bpt::time_duration> FirstTimeFrom(const CCronTab& tab, int from) {
 std::optional<bpt::time_duration> LastTimeUpTo(const CCronTab& tab, int upTo) {
     const int h0 = upTo / 3600, m0 = upTo / 60 % 60, s0 = upTo % 60;
     for (int h = h0; h >= 0; --h) {
-        if (!tab.Hour().Contains(h))
-            continue;
+        if (!tab.Hour().Contains(h)) continue;
         for (int m = (h == h0 ? m0 : 59); m >= 0; --m) {
-            if (!tab.Minute().Contains(m))
-                continue;
+            if (!tab.Minute().Contains(m)) continue;
             for (int s = (h == h0 && m == m0 ? s0 : 59); s >= 0; --s) {
-                if (tab.Second().Contains(s))
-                    return bpt::time_duration(h, m, s);
+                if (tab.Second().Contains(s)) return bpt::time_duration(h, m, s);
             }
         }
     }
@@ -160,11 +148,9 @@ NaiveResult NaiveNext(const CCronTab& tab, ptime t) {
         } else if (!tab.Month().Contains(d.month())) {
             d = d.end_of_month() + bg::days(1);
         } else {
-            if (++checks > kMaxDayChecks)
-                return GaveUp(ptime(d));
+            if (++checks > kMaxDayChecks) return GaveUp(ptime(d));
             if (DayMatches(tab, d)) {
-                if (auto at = FirstTimeFrom(tab, from))
-                    return Found(ptime(d, *at));
+                if (auto at = FirstTimeFrom(tab, from)) return Found(ptime(d, *at));
             }
             d += bg::days(1);
         }
@@ -187,8 +173,7 @@ NaiveResult NaivePrevious(const CCronTab& tab, ptime t) {
                 return GaveUp(ptime(d + bg::days(1)));
             }
             if (DayMatches(tab, d)) {
-                if (auto at = LastTimeUpTo(tab, upTo))
-                    return Found(ptime(d, *at));
+                if (auto at = LastTimeUpTo(tab, upTo)) return Found(ptime(d, *at));
             }
             d -= bg::days(1);
         }
@@ -214,8 +199,7 @@ public:
         text += " " + (byWeekday ? "?" : List(&CaseGenerator::DayOfMonth, Chance(50) ? 1 : 3));
         text += " " + List(&CaseGenerator::Month, 3);
         text += " " + (byWeekday ? List(&CaseGenerator::DayOfWeek, Chance(50) ? 1 : 3) : "?");
-        if (Chance(55))
-            text += " " + List(&CaseGenerator::Year, 3);
+        if (Chance(55)) text += " " + List(&CaseGenerator::Year, 3);
         return text;
     }
 
@@ -225,8 +209,7 @@ public:
         if (!tab.Year().IsOpenEnded() && Chance(60)) {
             std::vector<unsigned> years;
             for (unsigned y = 1970; y <= 2099; ++y) {
-                if (tab.Year().Contains(y))
-                    years.push_back(y);
+                if (tab.Year().Contains(y)) years.push_back(y);
             }
             year = years[Pick(0, static_cast<unsigned>(years.size() - 1))] + Pick(0, 4);
             year = std::clamp(year - 2, 1970u, 2099u);
@@ -235,12 +218,9 @@ public:
         const unsigned length = bg::date(year, month, 1).end_of_month().day();
         const unsigned day = Chance(15) ? 1 : Chance(45) ? length - Pick(0, 3) : Pick(1, length);
         bpt::time_duration tod(Pick(0, 23), Pick(0, 59), Pick(0, 59));
-        if (Chance(25))
-            tod = bpt::time_duration(0, 0, 0);
-        if (Chance(20))
-            tod = bpt::time_duration(23, 59, 59);
-        if (Chance(10))
-            tod += bpt::microseconds(Pick(1, 999999));
+        if (Chance(25)) tod = bpt::time_duration(0, 0, 0);
+        if (Chance(20)) tod = bpt::time_duration(23, 59, 59);
+        if (Chance(10)) tod += bpt::microseconds(Pick(1, 999999));
         return ptime(bg::date(year, month, day), tod);
     }
 
@@ -296,8 +276,7 @@ private:
     std::string Weekday(unsigned v) {
         static const char* const kNames[] = {"SUN", "mon", "Tue",     "WEDNESDAY",
                                              "thu", "Fri", "saturday"};
-        if (v == 0 && Chance(30))
-            return "7";
+        if (v == 0 && Chance(30)) return "7";
         return Chance(30) ? kNames[v] : N(v);
     }
     std::string DayOfWeek() {
@@ -501,8 +480,7 @@ TEST(CronTabSearchTest, WalkingFromMatchToMatchVisitsEveryMatch) {
     EXPECT_EQ(forward, backward);
     std::size_t expected = 0;
     for (bg::date d(2030, 1, 1); d <= bg::date(2031, 12, 31); d += bg::days(1)) {
-        if (DayMatches(*tab, d))
-            expected += 4;
+        if (DayMatches(*tab, d)) expected += 4;
     }
     EXPECT_EQ(forward.size(), expected);
     for (ptime t : forward)
@@ -535,8 +513,7 @@ TEST(CronTabSearchTest, AgreesWithADayByDayScan) {
             } else if (!got.is_not_a_date_time()) {
                 // A match is its own result in both directions.
                 const ptime back = next ? FindPrevious(tab, got) : FindNext(tab, got);
-                if (back != got)
-                    problem = "not found again from itself: " + Show(back);
+                if (back != got) problem = "not found again from itself: " + Show(back);
             }
         }
         if (!problem.empty()) {
@@ -576,11 +553,9 @@ TEST(CronTabSearchTest, AgreesWithADayByDayScan) {
         // From the start time, then from just past each match found.
         const ptime from = gen.Start(*tab);
         const ptime next = check(*tab, from, true);
-        if (!next.is_not_a_date_time())
-            check(*tab, next + bpt::seconds(1), true);
+        if (!next.is_not_a_date_time()) check(*tab, next + bpt::seconds(1), true);
         const ptime previous = check(*tab, from, false);
-        if (!previous.is_not_a_date_time())
-            check(*tab, previous - bpt::seconds(1), false);
+        if (!previous.is_not_a_date_time()) check(*tab, previous - bpt::seconds(1), false);
 
         // The month day set of the start month holds exactly the reference's days.
         const bg::date d = from.date();

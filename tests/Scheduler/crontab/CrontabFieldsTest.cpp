@@ -29,8 +29,7 @@ template <typename F>
 Values SetValues(const F& field) {
     Values out;
     for (unsigned v = F::kFirst; v <= F::kLast; ++v) {
-        if (field.Contains(v))
-            out.push_back(v);
+        if (field.Contains(v)) out.push_back(v);
     }
     return out;
 }
@@ -58,8 +57,7 @@ Values ValuesOf(const CCronTab& tab, Field f) {
 // A seven-field text that holds `item` in field f and harmless values elsewhere.
 std::string TextWith(Field f, const std::string& item) {
     std::array<std::string, 7> parts{"0", "0", "0", "*", "*", "?", "*"};
-    if (f == Field::DayOfWeek)
-        parts[3] = "?";
+    if (f == Field::DayOfWeek) parts[3] = "?";
     parts[static_cast<std::size_t>(f)] = item;
     std::string text;
     for (const auto& p : parts)

@@ -25,8 +25,7 @@ template <typename F>
 Values SetValues(const F& field) {
     Values out;
     for (unsigned v = F::kFirst; v <= F::kLast; ++v) {
-        if (field.Contains(v))
-            out.push_back(v);
+        if (field.Contains(v)) out.push_back(v);
     }
     return out;
 }

@@ -326,14 +326,10 @@ TEST_F(TimeSchedulerTest, LastTickCountsLimitsEndsAndDelays) {
     };
     for (const Case& c : cases) {
         TimeEvent event = Event(c.text);
-        if (!c.start.empty())
-            *event.mutable_starttime() = Utc(c.start);
-        if (!c.end.empty())
-            *event.mutable_range()->mutable_rangedefinitionendtime() = Utc(c.end);
-        if (c.occurrences >= 0)
-            event.mutable_range()->set_rangedefinitionoccurences(c.occurrences);
-        if (c.delay != 0)
-            event.set_delay(c.delay);
+        if (!c.start.empty()) *event.mutable_starttime() = Utc(c.start);
+        if (!c.end.empty()) *event.mutable_range()->mutable_rangedefinitionendtime() = Utc(c.end);
+        if (c.occurrences >= 0) event.mutable_range()->set_rangedefinitionoccurences(c.occurrences);
+        if (c.delay != 0) event.set_delay(c.delay);
         const auto last = scheduler->GetLastTick(event);
         if (c.expected.empty()) {
             EXPECT_FALSE(last.has_value()) << c.text;

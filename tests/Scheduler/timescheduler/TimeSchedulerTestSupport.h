@@ -40,8 +40,7 @@ public:
     std::vector<Line> Containing(const std::string& part) const {
         std::vector<Line> found;
         for (const Line& line : Lines()) {
-            if (line.text.find(part) != std::string::npos)
-                found.push_back(line);
+            if (line.text.find(part) != std::string::npos) found.push_back(line);
         }
         return found;
     }
@@ -103,10 +102,8 @@ protected:
     void Create(CTimeScheduler::Options options) {
         scheduler.reset();
         logger = std::make_shared<CRecordingLogger>();
-        if (options.checkPeriod == std::chrono::seconds(10))
-            options.checkPeriod = 100ms;
-        if (options.dumpPeriod == std::chrono::seconds(60))
-            options.dumpPeriod = 1h;
+        if (options.checkPeriod == std::chrono::seconds(10)) options.checkPeriod = 100ms;
+        if (options.dumpPeriod == std::chrono::seconds(60)) options.dumpPeriod = 1h;
         auto stream = [this](std::int32_t level) {
             return [this, level] {
                 return Products::Common::Zent::TraceLog::CLogStream(logger, level,

@@ -110,8 +110,7 @@ std::shared_ptr<IMessage> Key(int key) {
 // Variant 0 is the reference content; the user data of variant `other` is another key,
 // that of variant `empty` is none.
 std::shared_ptr<IMessage> UserData(int variant, int other, int empty) {
-    if (variant == empty)
-        return nullptr;
+    if (variant == empty) return nullptr;
     return Key(variant == other ? 2 : 1);
 }
 
@@ -132,8 +131,7 @@ const std::vector<MessageCase>& MessageCases() {
              auto m = std::make_shared<CGetNextTimeRangeRequest>(id);
              std::vector<TimeRangeItem> ranges = {Range("0 0 8 * * ?", 3600),
                                                   Range("0 0 20 * * ?", v == 2 ? 60 : 7200)};
-             if (v == 1)
-                 ranges.pop_back();
+             if (v == 1) ranges.pop_back();
              m->SetRanges(ranges);
              m->SetFromTime(v == 3 ? Utc(2031, 1, 1) : Utc(2030, 5, 1, 10));
              return m;
@@ -231,8 +229,7 @@ const std::vector<MessageCase>& MessageCases() {
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetRemainingTimeResponse>(id);
              m->SetRemainingSeconds(v == 1 ? 61 : 60);
-             if (v != 3)
-                 m->SetNextTick(At(v == 2 ? "2030-05-01 10:02:00" : "2030-05-01 10:01:00"));
+             if (v != 3) m->SetNextTick(At(v == 2 ? "2030-05-01 10:02:00" : "2030-05-01 10:01:00"));
              return m;
          },
          4},
@@ -244,8 +241,7 @@ const std::vector<MessageCase>& MessageCases() {
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetLastTickResponse>(id);
              m->SetNoLastTick(v == 1);
-             if (v != 3)
-                 m->SetLastTick(At(v == 2 ? "2031-01-01 00:00:00" : "2030-12-31 23:00:00"));
+             if (v != 3) m->SetLastTick(At(v == 2 ? "2031-01-01 00:00:00" : "2030-12-31 23:00:00"));
              return m;
          },
          4},
@@ -254,10 +250,8 @@ const std::vector<MessageCase>& MessageCases() {
              auto m = std::make_shared<CGetAllTimeZoneDetailsResponse>(id);
              std::vector<TimeZoneDetails> zones = {Zone("Europe/Berlin"),
                                                    Zone(v == 2 ? "Asia/Tokyo" : "Europe/Paris")};
-             if (v == 1)
-                 zones.pop_back();
-             if (v == 3)
-                 std::swap(zones[0], zones[1]);
+             if (v == 1) zones.pop_back();
+             if (v == 3) std::swap(zones[0], zones[1]);
              m->SetDetailsList(zones);
              return m;
          },
@@ -274,10 +268,8 @@ const std::vector<MessageCase>& MessageCases() {
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetNextOccurrencesByUserDataResponse>(id);
              std::vector<UTCTime> times = {Utc(2030, 5, 1, 10), Utc(2030, 5, 1, v == 2 ? 12 : 11)};
-             if (v == 1)
-                 times.pop_back();
-             if (v == 3)
-                 times.clear();
+             if (v == 1) times.pop_back();
+             if (v == 3) times.clear();
              m->SetOccurrences(times);
              return m;
          },
@@ -304,8 +296,7 @@ TEST(SchedulerMessageEqualityTest, EqualContentIsEqualWhateverRequestIdAndReadOn
             SCOPED_TRACE(c.name + " variant " + std::to_string(variant));
             const auto message = c.make(1, variant);
             const auto twin = c.make(2, variant);
-            if (auto* writable = dynamic_cast<CWriteControl*>(twin.get()))
-                writable->SetReadOnly();
+            if (auto* writable = dynamic_cast<CWriteControl*>(twin.get())) writable->SetReadOnly();
             EXPECT_TRUE(message->IsEqual(twin));
             EXPECT_TRUE(twin->IsEqual(message));
         }

@@ -112,10 +112,8 @@ public:
                 busy = false;
             }
         }
-        if (type == 13)
-            throw std::runtime_error("thirteen is unlucky");
-        if (type == 14)
-            throw 14;
+        if (type == 13) throw std::runtime_error("thirteen is unlucky");
+        if (type == 14) throw 14;
     }
 
     bool WaitFor(std::size_t count, std::chrono::milliseconds timeout = 3s) {
@@ -187,8 +185,7 @@ protected:
     // A graceful stop is refused while a delivery is being processed; a caller retries.
     bool StopGracefully() {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            if (module->Stop(false))
-                return true;
+            if (module->Stop(false)) return true;
             std::this_thread::sleep_for(10ms);
         }
         return false;
@@ -198,8 +195,7 @@ protected:
     std::vector<LogLine> LinesAt(std::int32_t level) {
         std::vector<LogLine> found;
         for (const LogLine& line : logger->Lines()) {
-            if (line.level == level)
-                found.push_back(line);
+            if (line.level == level) found.push_back(line);
         }
         return found;
     }
@@ -349,8 +345,7 @@ TEST(CommonModuleResources, AMissingResourceThrowsItsTextAndKeepsTheEarlierOnes)
                                {4, std::make_shared<CNoIds>()},
                                {11, std::make_shared<CEmptyConfiguration>()}};
         provider->resources[c.missing] = std::make_shared<CNoIds>();  // of another type
-        if (c.missing == 4)
-            provider->resources.erase(4);
+        if (c.missing == 4) provider->resources.erase(4);
         CTestModule module(std::make_shared<CTestProcessor>());
         try {
             module.Initialize(provider);
