@@ -186,15 +186,14 @@ void Processor::MsgRegisterSleepEvent(const MessagePtr& message) {
     }
 }
 
-void Processor::MsgGetRemainingTimeBySpec(const MessagePtr& message) {
-    const auto request =
-        std::dynamic_pointer_cast<Messages::CGetRemainingTimeBySpecRequest>(message);
+template <typename Request, typename Query>
+void Processor::AnswerRemainingTime(const MessagePtr& message, const char* method, Query query) {
+    const auto request = std::dynamic_pointer_cast<Request>(message);
     if (!request) return;
     try {
-        module_.CheckTicking("MsgGetRemainingTimeBySpec", "");
+        module_.CheckTicking(method, "");
         CTimeScheduler::Time nextTick;
-        const std::int32_t seconds =
-            module_.GetTimeScheduler()->GetRemainingTimeBySpec(request->GetTimeEvent(), nextTick);
+        const std::int32_t seconds = query(*module_.GetTimeScheduler(), *request, nextTick);
         auto response =
             std::make_shared<Messages::CGetRemainingTimeResponse>(request->GetRequestId());
         response->SetRemainingSeconds(seconds);
@@ -205,23 +204,20 @@ void Processor::MsgGetRemainingTimeBySpec(const MessagePtr& message) {
     }
 }
 
+void Processor::MsgGetRemainingTimeBySpec(const MessagePtr& message) {
+    AnswerRemainingTime<Messages::CGetRemainingTimeBySpecRequest>(
+        message, "MsgGetRemainingTimeBySpec",
+        [](CTimeScheduler& scheduler, const auto& request, CTimeScheduler::Time& nextTick) {
+            return scheduler.GetRemainingTimeBySpec(request.GetTimeEvent(), nextTick);
+        });
+}
+
 void Processor::MsgGetRemainingTimeByUserData(const MessagePtr& message) {
-    const auto request =
-        std::dynamic_pointer_cast<Messages::CGetRemainingTimeByUserDataRequest>(message);
-    if (!request) return;
-    try {
-        module_.CheckTicking("MsgGetRemainingTimeByUserData", "");
-        CTimeScheduler::Time nextTick;
-        const std::int32_t seconds = module_.GetTimeScheduler()->GetRemainingTimeByUserData(
-            request->GetUserData(), nextTick);
-        auto response =
-            std::make_shared<Messages::CGetRemainingTimeResponse>(request->GetRequestId());
-        response->SetRemainingSeconds(seconds);
-        response->SetNextTick(nextTick);
-        module_.SendMessage(std::move(response));
-    } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::NoEventOnly, true);
-    }
+    AnswerRemainingTime<Messages::CGetRemainingTimeByUserDataRequest>(
+        message, "MsgGetRemainingTimeByUserData",
+        [](CTimeScheduler& scheduler, const auto& request, CTimeScheduler::Time& nextTick) {
+            return scheduler.GetRemainingTimeByUserData(request.GetUserData(), nextTick);
+        });
 }
 
 void Processor::MsgGetNextOccurrencesByUserData(const MessagePtr& message) {

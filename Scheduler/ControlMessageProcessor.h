@@ -57,6 +57,9 @@ private:
                        bool logFirst);
     template <typename Exception>
     void ReplyError(std::uint32_t requestId, const std::string& text);
+    // The two remaining-time requests: `query` asks the scheduler, the rest is shared.
+    template <typename Request, typename Query>
+    void AnswerRemainingTime(const MessagePtr& message, const char* method, Query query);
 
     CSchedulerModule& module_;
     std::map<std::int32_t, Handler> handlers_;

@@ -151,17 +151,26 @@ CCronTab::CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> da
     masks_.year = {(years & word).to_ullong(), ((years >> 64) & word).to_ullong(),
                    (years >> 128).to_ullong()};
 
-    // Plain days and last-day offsets do not depend on the weekday a month starts with.
+    // Plain days and last-day offsets do not depend on the weekday a month starts with;
+    // plain weekdays repeat one week pattern.
     const bool byLengthOnly = !dayOfMonth_->IsAnyValue() &&
                               dayOfMonth_->NearestWeekdayDays().empty() &&
                               !dayOfMonth_->IsLastWeekdayOfMonth();
+    const bool plainWeekdays = dayOfMonth_->IsAnyValue() && dayOfWeek_->LastWeekdays().empty() &&
+                               dayOfWeek_->NthWeekdays().empty();
+    const std::uint64_t weekdays = dayOfWeek_->Values().to_ulong();
     for (unsigned length = 28; length <= 31; ++length) {
         auto& shapes = masks_.days[length - 28];
         for (unsigned weekday = 0; weekday < 7; ++weekday) {
-            shapes[weekday] = byLengthOnly && weekday > 0
-                                  ? shapes[0]
-                                  : ShiftedDays(CCrontabFieldDayOfMonth::MonthDays(
-                                        *dayOfMonth_, *dayOfWeek_, length, weekday));
+            if (byLengthOnly && weekday > 0) {
+                shapes[weekday] = shapes[0];
+            } else if (plainWeekdays) {
+                shapes[weekday] =
+                    ShiftedDays(CCrontabFieldDayOfMonth::WeekdayDays(weekdays, length, weekday));
+            } else {
+                shapes[weekday] = ShiftedDays(
+                    CCrontabFieldDayOfMonth::MonthDays(*dayOfMonth_, *dayOfWeek_, length, weekday));
+            }
         }
     }
 

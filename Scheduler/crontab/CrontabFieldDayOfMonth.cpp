@@ -59,13 +59,7 @@ std::uint32_t CCrontabFieldDayOfMonth::MonthDays(const CCrontabFieldDayOfMonth& 
         return days;
     }
 
-    // Day d falls on weekday (firstWeekday + d - 1) % 7: rotate the weekday set so that
-    // bit j stands for day j + 1, then repeat it every seven days.
-    const auto weekdays = static_cast<std::uint64_t>(dayOfWeek.Values().to_ulong());
-    const std::uint64_t week =
-        ((weekdays >> firstWeekday) | (weekdays << (7 - firstWeekday))) & 0x7F;
-    const std::uint64_t month = week | week << 7 | week << 14 | week << 21 | week << 28;
-    days = static_cast<std::uint32_t>(month & ((std::uint64_t{1} << length) - 1));
+    days = WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday);
     for (std::uint16_t weekday : dayOfWeek.LastWeekdays()) {
         const unsigned lastWeekday = WeekdayOf(length, firstWeekday);
         days |= DayBit(length - (lastWeekday + 7 - weekday) % 7);

@@ -48,6 +48,17 @@ public:
                                    const CCrontabFieldDayOfWeek& dayOfWeek, unsigned length,
                                    unsigned firstWeekday);
 
+    // The days (bit d - 1 for day d) of a month of `length` days starting on `firstWeekday`
+    // that fall on one of `weekdays` (bit w for weekday w, 0 = Sunday).
+    static std::uint32_t WeekdayDays(std::uint64_t weekdays, unsigned length,
+                                     unsigned firstWeekday) {
+        // Rotate the week so that bit j stands for day j + 1, then repeat it every 7 days.
+        const std::uint64_t week =
+            ((weekdays >> firstWeekday) | (weekdays << (7 - firstWeekday))) & 0x7F;
+        const std::uint64_t days = week | week << 7 | week << 14 | week << 21 | week << 28;
+        return static_cast<std::uint32_t>(days & ((std::uint64_t{1} << length) - 1));
+    }
+
     // Set by the parser before Compile.
     void SetAnyValue(bool anyValue) { anyValue_ = anyValue; }
     void SetLastDayOffsets(std::set<std::uint16_t> offsets) {

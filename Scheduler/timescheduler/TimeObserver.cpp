@@ -63,6 +63,8 @@ void CTimeScheduler::TimeObserverMain() {
             return;
         } catch (const std::exception& e) {
             logger_.Error() << "Exception at CTimeScheduler::TimeObserverMain: " << e.what();
+        } catch (...) {
+            logger_.Error() << "Exception at CTimeScheduler::TimeObserverMain: unknown exception";
         }
     }
 }

@@ -124,37 +124,41 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
         // Held through the arming, so that neither the observer nor a query sees the event
         // unarmed, and an occurrence already due is delivered under the lock.
         Lock lock(eventMutex_);
-        FinadAndDeleteUserData(desc->userData);
-        const std::uint64_t id = ++lastEventId_;
-        eventDescriptions_.emplace(id, desc);
-        eventAdded_.notify_one();
+        const std::uint64_t id = Insert(desc);
         RegisterEventWithTimer(next, *desc->timer, id, timeEvent.utclocal(), false,
                                DescribeEvent(*desc));
     }
     logger_.Detail() << "New tab was registered to occure at: " << next;
 }
 
+std::uint64_t CTimeScheduler::Insert(const DescPtr& desc) {
+    FinadAndDeleteUserData(desc->userData);
+    const std::uint64_t id = ++lastEventId_;
+    eventDescriptions_.emplace(id, desc);
+    eventAdded_.notify_one();
+    return id;
+}
+
 void CTimeScheduler::FinadAndDeleteUserData(const MessagePtr& userData) {
     if (!userData) throw CCrontabNoEventException("User data is NULL");
-    for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end(); ++it) {
-        if (!it->second || !it->second->userData->IsEqual(userData)) continue;
-        logger_.Detail() << "FinadAndDeleteUserData: Timer: Canceling id: " << it->first;
-        if (it->second->timer) it->second->timer->cancel();
-        logger_.Detail() << "FinadAndDeleteUserData: Event description map: Erasing id: "
-                         << it->first;
-        eventDescriptions_.erase(it);
-        return;
-    }
+    Remove(userData, "FinadAndDeleteUserData: Timer: Canceling id: ",
+           "FinadAndDeleteUserData: Event description map: Erasing id: ");
 }
 
 void CTimeScheduler::DeleteTab(const MessagePtr& userData) {
     if (!userData) return;
     Lock lock(eventMutex_);
+    Remove(userData,
+           "DeleteTab: Timer: Canceling id: ", "DeleteTab: Event Description Map: Erasing id: ");
+}
+
+void CTimeScheduler::Remove(const MessagePtr& userData, const char* cancelLine,
+                            const char* eraseLine) {
     for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end(); ++it) {
         if (!it->second || !it->second->userData->IsEqual(userData)) continue;
-        logger_.Detail() << "DeleteTab: Timer: Canceling id: " << it->first;
+        logger_.Detail() << cancelLine << it->first;
         if (it->second->timer) it->second->timer->cancel();
-        logger_.Detail() << "DeleteTab: Event Description Map: Erasing id: " << it->first;
+        logger_.Detail() << eraseLine << it->first;
         eventDescriptions_.erase(it);
         return;
     }
@@ -199,10 +203,7 @@ void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userDa
     desc->timer = std::make_shared<DeadlineTimer>(*ioContext_);
     {
         Lock lock(eventMutex_);
-        FinadAndDeleteUserData(desc->userData);
-        const std::uint64_t id = ++lastEventId_;
-        eventDescriptions_.emplace(id, desc);
-        eventAdded_.notify_one();
+        const std::uint64_t id = Insert(desc);
         RegisterSleepEventWithTimer(seconds, *desc->timer, id);
     }
     logger_.Detail() << "New sleep event was registered.";

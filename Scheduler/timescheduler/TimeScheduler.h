@@ -168,7 +168,11 @@ private:
     void SleepEventHandler(const boost::system::error_code& error, std::uint64_t id);
     void ProcessSleepEvent(std::uint64_t id);
 
+    // Stores a new event under the next id, replacing one with equal user data.
+    std::uint64_t Insert(const DescPtr& desc);
     void FinadAndDeleteUserData(const MessagePtr& userData);
+    // Cancels and erases the oldest event with equal user data, logging both steps.
+    void Remove(const MessagePtr& userData, const char* cancelLine, const char* eraseLine);
     void FlushScheduledEvents() const;
     DescPtr FindByUserData(const MessagePtr& userData) const;
     // Re-plans every event (or only the local-time cron events) after a clock change; the
