@@ -62,7 +62,7 @@ TEST(SystemUser, JsonIsOneLineOfValidJson) {
     for (const auto& [unused, right] : rights) {
         if (type == 3) break;
         EXPECT_EQ(right.get<std::string>("uuid"), "00000000-0000-0000-7004-000000000001");
-        EXPECT_EQ(right.get<int>("accessType"), type++);
+        EXPECT_EQ(right.get<std::string>("accessType"), std::to_string(type++));
         EXPECT_EQ(right.count("secondId"), 0u);
     }
 }
