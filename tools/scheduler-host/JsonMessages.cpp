@@ -1,0 +1,448 @@
+#include "tools/scheduler-host/JsonMessages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/util/json_util.h>
+#include <google/protobuf/util/type_resolver.h>
+#include <google/protobuf/util/type_resolver_util.h>
+
+#include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/GetAllTimeZoneDetailsResponse.h"
+#include "common/message/scheduler/GetLastTickRequest.h"
+#include "common/message/scheduler/GetLastTickResponse.h"
+#include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
+#include "common/message/scheduler/GetNextOccurrencesByUserDataResponse.h"
+#include "common/message/scheduler/GetNextTimeRangeRequest.h"
+#include "common/message/scheduler/GetNextTimeRangeResponse.h"
+#include "common/message/scheduler/GetRemainingTimeBySpecRequest.h"
+#include "common/message/scheduler/GetRemainingTimeByUserDataRequest.h"
+#include "common/message/scheduler/GetRemainingTimeResponse.h"
+#include "common/message/scheduler/GetTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/GetTimeZoneDetailsResponse.h"
+#include "common/message/scheduler/RegisterSleepEvent.h"
+#include "common/message/scheduler/RegisterTimeEvent.h"
+#include "common/message/scheduler/UnregisterTimeEvent.h"
+#include "common/message/scheduler/ValidateTimeEvent.h"
+#include "common/module/ResponseException.h"
+#include "tools/scheduler-host/ErrorReply.h"
+#include "tools/scheduler-host/JsonText.h"
+#include "tools/scheduler-host/JsonUserData.h"
+#include "tools/scheduler-host/NamedUser.h"
+#include "tools/scheduler-host/TimeText.h"
+
+namespace Zent::Tools::SchedulerHost {
+
+namespace {
+
+namespace Messages = Common::Message::Scheduler;
+using boost::json::value;
+using Common::DataDefinition::Common::UTCTime;
+using Common::DataDefinition::Scheduler::TimeEvent;
+using Common::DataDefinition::Scheduler::TimeRangeItem;
+using Common::Kernel::IMessage;
+using MessagePtr = std::shared_ptr<IMessage>;
+
+constexpr const char* kTypeUrlPrefix = "type.googleapis.com";
+
+// The records' types, from the pool of the compiled-in records.
+google::protobuf::util::TypeResolver& Resolver() {
+    static const std::unique_ptr<google::protobuf::util::TypeResolver> resolver(
+        google::protobuf::util::NewTypeResolverForDescriptorPool(
+            kTypeUrlPrefix, google::protobuf::DescriptorPool::generated_pool()));
+    return *resolver;
+}
+
+std::string TypeUrl(const google::protobuf::Descriptor& descriptor) {
+    return std::string(kTypeUrlPrefix) + "/" + descriptor.full_name();
+}
+
+std::string RecordToJson(const google::protobuf::Message& record) {
+    std::string json;
+    const auto status = google::protobuf::util::BinaryToJsonString(
+        &Resolver(), TypeUrl(*record.GetDescriptor()), record.SerializePartialAsString(), &json);
+    if (!status.ok()) {
+        throw std::runtime_error("cannot write a " + record.GetDescriptor()->name() +
+                                 " as JSON: " + std::string(status.message()));
+    }
+    return json;
+}
+
+template <class Record>
+std::string RecordListToJson(const std::vector<Record>& records) {
+    std::string json = "[";
+    for (const Record& record : records) {
+        if (json.size() > 1) json += ',';
+        json += RecordToJson(record);
+    }
+    return json + "]";
+}
+
+// `json` as a whole number from 0 to `maximum`, whichever way it was written (7, 7.0, 7e0).
+std::optional<std::uint64_t> WholeNumber(const value& json, std::uint64_t maximum) {
+    if (json.is_int64() && json.get_int64() >= 0 &&
+        static_cast<std::uint64_t>(json.get_int64()) <= maximum) {
+        return static_cast<std::uint64_t>(json.get_int64());
+    }
+    if (json.is_uint64() && json.get_uint64() <= maximum) return json.get_uint64();
+    if (json.is_double()) {
+        const double number = json.get_double();
+        if (number >= 0 && number == std::trunc(number) && number <= static_cast<double>(maximum))
+            return static_cast<std::uint64_t>(number);
+    }
+    return std::nullopt;
+}
+
+// The fields of one request object, each read as the kind of value it must be. A field
+// that is absent reads as the field's empty value.
+class CRequestFields {
+public:
+    explicit CRequestFields(const boost::json::object& object) : object_(object) {}
+
+    const value* Find(const std::string& key) const { return object_.if_contains(key); }
+
+    std::string String(const std::string& key) const {
+        const value* json = Find(key);
+        if (json == nullptr) return {};
+        if (!json->is_string()) throw std::invalid_argument(QuoteJson(key) + " must be a string");
+        return std::string(json->get_string());
+    }
+
+    bool Bool(const std::string& key) const {
+        const value* json = Find(key);
+        if (json == nullptr) return false;
+        if (!json->is_bool())
+            throw std::invalid_argument(QuoteJson(key) + " must be true or false");
+        return json->get_bool();
+    }
+
+    std::uint64_t Unsigned(const std::string& key, std::uint64_t maximum) const {
+        const value* json = Find(key);
+        if (json == nullptr) return 0;
+        const std::optional<std::uint64_t> number = WholeNumber(*json, maximum);
+        if (!number) {
+            throw std::invalid_argument(QuoteJson(key) + " must be a whole number from 0 to " +
+                                        std::to_string(maximum));
+        }
+        return *number;
+    }
+
+    template <class Record>
+    Record RecordOf(const std::string& key) const {
+        const value* json = Find(key);
+        Record record;
+        if (json == nullptr) return record;
+        ReadRecord(*json, key, record);
+        return record;
+    }
+
+    std::vector<TimeRangeItem> Ranges(const std::string& key) const {
+        const value* json = Find(key);
+        std::vector<TimeRangeItem> ranges;
+        if (json == nullptr) return ranges;
+        if (!json->is_array())
+            throw std::invalid_argument(QuoteJson(key) +
+                                        " must be a list of TimeRangeItem objects");
+        for (const value& element : json->get_array())
+            ReadRecord(element, key, ranges.emplace_back());
+        return ranges;
+    }
+
+    // Any JSON value, null included, becomes a CJsonUserData; an absent field none.
+    MessagePtr UserData(const std::string& key) const {
+        const value* json = Find(key);
+        if (json == nullptr) return nullptr;
+        return std::make_shared<CJsonUserData>(*json);
+    }
+
+private:
+    static void ReadRecord(const value& json, const std::string& key,
+                           google::protobuf::Message& record) {
+        const std::string& recordName = record.GetDescriptor()->name();
+        if (!json.is_object())
+            throw std::invalid_argument(QuoteJson(key) + " must be a " + recordName + " object");
+        const auto status =
+            google::protobuf::util::JsonStringToMessage(CanonicalJson(json), &record);
+        if (!status.ok()) {
+            throw std::invalid_argument(QuoteJson(key) + " is not a valid " + recordName + ": " +
+                                        std::string(status.message()));
+        }
+    }
+
+    const boost::json::object& object_;
+};
+
+struct RequestKind {
+    std::int32_t type;
+    std::vector<std::string> fields;
+    bool answered;
+    MessagePtr (*build)(std::uint32_t id, const CRequestFields& fields);
+};
+
+const std::vector<RequestKind>& Kinds() {
+    static const std::vector<RequestKind> kinds = {
+        {Messages::CGetNextTimeRangeRequest::kType,
+         {"ranges", "fromTime"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CGetNextTimeRangeRequest>(id);
+             request->SetRanges(fields.Ranges("ranges"));
+             request->SetFromTime(fields.RecordOf<UTCTime>("fromTime"));
+             return request;
+         }},
+        {Messages::CGetRemainingTimeBySpecRequest::kType,
+         {"timeEvent"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CGetRemainingTimeBySpecRequest>(id);
+             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+             return request;
+         }},
+        {Messages::CGetRemainingTimeByUserDataRequest::kType,
+         {"userData"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CGetRemainingTimeByUserDataRequest>(id);
+             request->SetUserData(fields.UserData("userData"));
+             return request;
+         }},
+        {Messages::CRegisterSleepEvent::kType,
+         {"sleepSeconds", "userData"},
+         false,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CRegisterSleepEvent>(id);
+             request->SetSleepSeconds(static_cast<std::uint32_t>(
+                 fields.Unsigned("sleepSeconds", std::numeric_limits<std::uint32_t>::max())));
+             request->SetUserData(fields.UserData("userData"));
+             return request;
+         }},
+        {Messages::CRegisterTimeEvent::kType,
+         {"timeEvent", "userData"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CRegisterTimeEvent>(id);
+             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+             request->SetUserData(fields.UserData("userData"));
+             return request;
+         }},
+        {Messages::CUnregisterTimeEvent::kType,
+         {"userData"},
+         false,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CUnregisterTimeEvent>(id);
+             request->SetUserData(fields.UserData("userData"));
+             return request;
+         }},
+        {Messages::CValidateTimeEvent::kType,
+         {"timeEvent", "timeZoneSlack"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CValidateTimeEvent>(id);
+             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+             request->SetTimeZoneSlack(fields.Bool("timeZoneSlack"));
+             return request;
+         }},
+        {Messages::CGetLastTickRequest::kType,
+         {"timeEvent"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CGetLastTickRequest>(id);
+             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+             return request;
+         }},
+        {Messages::CGetAllTimeZoneDetailsRequest::kType,
+         {"localeName"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CGetAllTimeZoneDetailsRequest>(id);
+             request->SetLocaleName(fields.String("localeName"));
+             return request;
+         }},
+        {Messages::CGetTimeZoneDetailsRequest::kType,
+         {"localeName", "timeZoneId", "atTime", "translatorFlag"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CGetTimeZoneDetailsRequest>(id);
+             request->SetLocaleName(fields.String("localeName"));
+             request->SetTimeZoneId(fields.String("timeZoneId"));
+             request->SetAtTime(fields.RecordOf<UTCTime>("atTime"));
+             request->SetTranslatorFlag(fields.Bool("translatorFlag"));
+             return request;
+         }},
+        {Messages::CGetNextOccurrencesByUserDataRequest::kType,
+         {"fromTime", "count", "userData"},
+         true,
+         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+             auto request = std::make_shared<Messages::CGetNextOccurrencesByUserDataRequest>(id);
+             request->SetFromTime(fields.RecordOf<UTCTime>("fromTime"));
+             request->SetCount(fields.Unsigned("count", std::uint64_t{1} << 53));
+             request->SetUserData(fields.UserData("userData"));
+             return request;
+         }},
+    };
+    return kinds;
+}
+
+std::string NameOf(const RequestKind& kind) {
+    static const boost::json::object empty;
+    return kind.build(0, CRequestFields(empty))->GetTypeName();
+}
+
+const RequestKind& FindKind(const value& type) {
+    const auto& kinds = Kinds();
+    const std::optional<std::uint64_t> number =
+        WholeNumber(type, std::numeric_limits<std::int32_t>::max());
+    const auto found = std::find_if(kinds.begin(), kinds.end(), [&](const RequestKind& kind) {
+        return number ? static_cast<std::uint64_t>(kind.type) == *number
+                      : type.is_string() && NameOf(kind) == type.get_string();
+    });
+    if (found != kinds.end()) return *found;
+    if (type.is_number() || type.is_string())
+        throw std::invalid_argument("unknown type " + CanonicalJson(type));
+    throw std::invalid_argument("\"type\" must be a type number or a request name");
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+void AddError(CJsonObjectWriter& line, const Common::Module::CResponseException& reply) {
+    const ErrorDescription error = DescribeError(reply);
+    line.AddString("exception", error.className);
+    if (error.code)
+        line.AddNumber("code", *error.code);
+    else
+        line.AddNull("code");
+    if (error.group)
+        line.AddNumber("group", *error.group);
+    else
+        line.AddNull("group");
+    line.AddString("text", error.text);
+}
+
+void AddTime(CJsonObjectWriter& line, std::string_view key, const boost::posix_time::ptime& time) {
+    if (const auto text = FormatTime(time))
+        line.AddString(key, *text);
+    else
+        line.AddNull(key);
+}
+
+void AddResponseFields(CJsonObjectWriter& line, const IMessage& message) {
+    if (const auto* remaining =
+            dynamic_cast<const Messages::CGetRemainingTimeResponse*>(&message)) {
+        line.AddNumber("remainingSeconds", remaining->GetRemainingSeconds());
+        AddTime(line, "nextTick", remaining->GetNextTick());
+    } else if (const auto* occurrences =
+                   dynamic_cast<const Messages::CGetNextOccurrencesByUserDataResponse*>(&message)) {
+        line.AddRaw("occurrences", RecordListToJson(occurrences->GetOccurrences()));
+    } else if (const auto* range =
+                   dynamic_cast<const Messages::CGetNextTimeRangeResponse*>(&message)) {
+        line.AddBool("found", range->GetFound());
+        line.AddRaw("rangeStart", RecordToJson(range->GetRangeStart()));
+        line.AddRaw("rangeEnd", RecordToJson(range->GetRangeEnd()));
+    } else if (const auto* last = dynamic_cast<const Messages::CGetLastTickResponse*>(&message)) {
+        line.AddBool("noLastTick", last->GetNoLastTick());
+        AddTime(line, "lastTick", last->GetLastTick());
+    } else if (const auto* zone =
+                   dynamic_cast<const Messages::CGetTimeZoneDetailsResponse*>(&message)) {
+        line.AddRaw("details", RecordToJson(zone->GetDetails()));
+    } else if (const auto* zones =
+                   dynamic_cast<const Messages::CGetAllTimeZoneDetailsResponse*>(&message)) {
+        line.AddRaw("detailsList", RecordListToJson(zones->GetDetailsList()));
+    }
+}
+
+}  // namespace
+
+JsonRequest RequestFromJson(const boost::json::object& object) {
+    const value* type = object.if_contains("type");
+    if (type == nullptr) {
+        throw std::invalid_argument(
+            "missing \"type\": a type number such as 321 or a request name such as "
+            "\"RegisterTimeEvent\"");
+    }
+    const RequestKind& kind = FindKind(*type);
+
+    for (const auto& member : object) {
+        const std::string key(member.key());
+        if (key == "type" || key == "id" || key == "user") continue;
+        if (std::find(kind.fields.begin(), kind.fields.end(), key) == kind.fields.end()) {
+            throw std::invalid_argument("unknown field " + QuoteJson(key) + " for " + NameOf(kind) +
+                                        " (its fields: " + Joined(kind.fields) + ")");
+        }
+    }
+
+    const CRequestFields reader(object);
+    JsonRequest request;
+    request.id = static_cast<std::uint32_t>(
+        reader.Unsigned("id", std::numeric_limits<std::uint32_t>::max()));
+    if (const value* user = reader.Find("user"); user != nullptr && !user->is_null()) {
+        if (!user->is_string() || user->get_string().empty())
+            throw std::invalid_argument("\"user\" must be a user name (a non-empty string)");
+        request.user = std::string(user->get_string());
+    }
+    request.message = kind.build(request.id, reader);
+    request.answered = kind.answered;
+    return request;
+}
+
+const std::vector<RequestType>& RequestTypes() {
+    static const std::vector<RequestType> types = [] {
+        std::vector<RequestType> list;
+        for (const RequestKind& kind : Kinds())
+            list.push_back({kind.type, NameOf(kind), kind.fields});
+        std::sort(list.begin(), list.end(),
+                  [](const RequestType& a, const RequestType& b) { return a.type < b.type; });
+        return list;
+    }();
+    return types;
+}
+
+bool IsSchedulerRequest(std::int32_t type) {
+    const auto& kinds = Kinds();
+    return std::any_of(kinds.begin(), kinds.end(),
+                       [type](const RequestKind& kind) { return kind.type == type; });
+}
+
+std::optional<std::string> MessageToJson(const MessagePtr& message,
+                                         const Common::Kernel::UserContextPtr& userContext,
+                                         std::chrono::system_clock::time_point seenAt) {
+    if (!message || IsSchedulerRequest(message->GetType())) return std::nullopt;
+    const auto* userData = dynamic_cast<const CJsonUserData*>(message.get());
+    const auto* error = dynamic_cast<const Common::Module::CResponseException*>(message.get());
+    const auto* response = dynamic_cast<const Common::Module::CResponse*>(message.get());
+
+    CJsonObjectWriter line;
+    line.AddString("kind", userData ? "tick" : error ? "error" : response ? "response" : "message");
+    line.AddString("time", FormatClock(seenAt));
+    line.AddNumber("type", message->GetType());
+    line.AddString("name", message->GetTypeName());
+    if (response) line.AddNumber("id", response->GetRequestId());
+    if (const std::string user = UserNameOf(userContext); !user.empty())
+        line.AddString("user", user);
+    else
+        line.AddNull("user");
+
+    if (userData)
+        line.AddRaw("userData", userData->GetJson());
+    else if (error)
+        AddError(line, *error);
+    else if (response)
+        AddResponseFields(line, *message);
+    return line.Text();
+}
+
+std::optional<std::uint32_t> ReplyIdOf(const IMessage& message) {
+    if (const auto* response = dynamic_cast<const Common::Module::CResponse*>(&message))
+        return response->GetRequestId();
+    return std::nullopt;
+}
+
+}  // namespace Zent::Tools::SchedulerHost

@@ -1,0 +1,69 @@
+#pragma once
+
+// The JSON form of the scheduler's messages in scheduler-host's serve protocol: requests
+// read from one JSON object each, and one JSON object for each message the module sends.
+//
+//     JsonRequest request = RequestFromJson(ParseJsonObject(
+//         R"({"type": "RegisterTimeEvent", "id": 1, "user": "alice",
+//             "timeEvent": {"timespecification": "*/2 * * * * ?", "utclocal": true},
+//             "userData": {"job": "backup"}})"));
+//     host.Send(request.message, users.ContextOf(*request.user));
+//     ...
+//     // observer: {"kind":"response","time":"2030-05-01 09:59:58.012","type":322,
+//     //            "name":"RegisterTimeEventResponse","id":1,"user":"alice"}
+//     if (auto line = MessageToJson(message, context, now)) Write(*line);
+//
+// docs/host-protocol.md describes every field. Records (TimeEvent, UTCTime, TimeRangeItem,
+// TimeZoneDetails) use protobuf's JSON mapping in both directions; protobuf refuses a
+// record that lacks a required field, such as a UTCTime without its seconds. Time points
+// are written "YYYY-MM-DD HH:MM:SS" in UTC, or null for not-a-date-time.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/json/object.hpp>
+
+#include "common/kernel/ISubscriber.h"
+
+namespace Zent::Tools::SchedulerHost {
+
+struct JsonRequest {
+    std::shared_ptr<Common::Kernel::IMessage> message;
+    std::uint32_t id = 0;
+    // The requester's user name; none: a context without a user.
+    std::optional<std::string> user;
+    // False for the two requests the scheduler never answers (320 and 323).
+    bool answered = true;
+};
+
+// Builds the request that `object` describes. Throws std::invalid_argument naming what is
+// wrong: no or an unknown "type", a field the type does not have, a value of the wrong
+// kind or an invalid record.
+JsonRequest RequestFromJson(const boost::json::object& object);
+
+// The type numbers and names of the eleven requests, in type order.
+struct RequestType {
+    std::int32_t type;
+    std::string name;
+    std::vector<std::string> fields;
+};
+const std::vector<RequestType>& RequestTypes();
+
+// True for the type number of one of the eleven requests.
+bool IsSchedulerRequest(std::int32_t type);
+
+// The output line for `message` as seen on the bus at `seenAt`: a response, an error reply,
+// a tick (a CJsonUserData) or any other message. Nullopt for the scheduler's requests,
+// which only the host sends.
+std::optional<std::string> MessageToJson(const std::shared_ptr<Common::Kernel::IMessage>& message,
+                                         const Common::Kernel::UserContextPtr& userContext,
+                                         std::chrono::system_clock::time_point seenAt);
+
+// The request id of a response or error reply; nullopt for other messages.
+std::optional<std::uint32_t> ReplyIdOf(const Common::Kernel::IMessage& message);
+
+}  // namespace Zent::Tools::SchedulerHost

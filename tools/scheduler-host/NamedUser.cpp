@@ -1,0 +1,64 @@
+#include "tools/scheduler-host/NamedUser.h"
+
+#include <stdexcept>
+
+#include <boost/uuid/name_generator_sha1.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+#include "common/security/UserContext.h"
+#include "tools/scheduler-host/JsonText.h"
+
+namespace Zent::Tools::SchedulerHost {
+
+namespace {
+
+std::string UuidOf(const std::string& name) {
+    boost::uuids::name_generator_sha1 generate(boost::uuids::ns::url());
+    return boost::uuids::to_string(generate("zent-user:" + name));
+}
+
+}  // namespace
+
+CNamedUser::CNamedUser(std::string name) : name_(std::move(name)), uuid_(UuidOf(name_)) {}
+
+void CNamedUser::GetAccessRights(std::vector<Common::Security::AccessRight>& rights) const {
+    rights.clear();
+}
+
+void CNamedUser::GetAccessRightsMatrix(std::vector<Common::Security::AccessRight>& rights,
+                                       bool withMatrix, std::vector<std::string>& rowIds,
+                                       std::vector<std::string>& columnIds,
+                                       std::vector<Common::Security::AccessRight>& matrix) const {
+    rights.clear();
+    rowIds.clear();
+    columnIds.clear();
+    matrix.clear();
+    if (withMatrix)
+        throw std::runtime_error("Access rights matrix is not available for user " + name_);
+}
+
+std::string CNamedUser::ToJson() const {
+    return CJsonObjectWriter()
+        .AddString("name", name_)
+        .AddString("uuid", uuid_)
+        .AddRaw("accessRights", "[]")
+        .Text();
+}
+
+Common::Kernel::UserContextPtr CUserDirectory::ContextOf(const std::string& name) {
+    std::lock_guard lock(lock_);
+    auto& context = contexts_[name];
+    if (!context) {
+        context =
+            std::make_shared<Common::Security::CUserContext>(std::make_shared<CNamedUser>(name));
+    }
+    return context;
+}
+
+std::string UserNameOf(const Common::Kernel::UserContextPtr& context) {
+    if (!context) return {};
+    const auto user = context->GetUser();
+    return user ? user->GetName() : std::string();
+}
+
+}  // namespace Zent::Tools::SchedulerHost
