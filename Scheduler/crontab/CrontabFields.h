@@ -22,8 +22,6 @@
 #include <string_view>
 #include <vector>
 
-#include <boost/container/small_vector.hpp>
-
 #include "CrontabFieldSpecs.h"
 #include "CrontabValidationException.h"
 
@@ -116,8 +114,9 @@ protected:
 
     void DiscardRanges() { RangeList().swap(ranges_); }
 
-    // Most fields hold one or two items; keep those inline.
-    using RangeList = boost::container::small_vector<RangeSpec, 2>;
+    // Only needed until Compile, which gives the memory back: a compiled field lives as
+    // long as the crontab that holds it.
+    using RangeList = std::vector<RangeSpec>;
 
     Bits values_;
     RangeList ranges_;

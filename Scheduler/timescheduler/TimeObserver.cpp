@@ -1,7 +1,9 @@
 // The observer thread: clock jumps, local offset changes and the periodic dump.
 
 #include <cstdlib>
+#include <future>
 
+#include <boost/asio/post.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "Scheduler/timescheduler/TimeScheduler.h"
@@ -48,10 +50,9 @@ void CTimeScheduler::TimeObserverMain() {
             const boost::posix_time::time_duration offset = clock_->UtcOffset(wall);
             if (offset != lastObservedOffset_) {
                 lastObservedOffset_ = offset;
-                Lock lock(eventMutex_);
                 logger_.Info() << "NotifyTimeChanged: The local UTC offset changed to " << offset
                                << "; re-planning local time events";
-                ReplanEvents(0, true);
+                ReplanOnTimerThread(0, true);
             }
 
             if (dumpDeadline < steady) {
@@ -70,9 +71,23 @@ void CTimeScheduler::TimeObserverMain() {
 }
 
 void CTimeScheduler::NotifyTimeChanged(std::int64_t delta) {
-    Lock lock(eventMutex_);
     logger_.Info() << "NotifyTimeChanged: Processing time change notification";
-    ReplanEvents(delta, false);
+    ReplanOnTimerThread(delta, false);
+}
+
+void CTimeScheduler::ReplanOnTimerThread(std::int64_t delta, bool localEventsOnly) {
+    const auto replan = [this, delta, localEventsOnly] {
+        Lock lock(eventMutex_);
+        ReplanEvents(delta, localEventsOnly);
+    };
+    if (ioContext_->get_executor().running_in_this_thread()) {
+        replan();
+        return;
+    }
+    std::packaged_task<void()> task(replan);
+    auto done = task.get_future();
+    boost::asio::post(*ioContext_, [&task] { task(); });
+    done.get();
 }
 
 void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
@@ -102,14 +117,15 @@ void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
             found->second->timer->cancel();
         }
         logger_.Detail() << "NotifyTimeChanged : Event description map: erasing id: " << id;
-        eventDescriptions_.erase(found);
+        Erase(found);
     }
 }
 
 void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, std::int64_t delta) {
     const Time expiry = desc.timer->expires_at() + boost::posix_time::seconds(delta);
     if (desc.timer->expires_at(expiry) == 0) return;  // it has fired already
-    logger_.Info() << "Scheduling new sleeping time for event id:" << id << ", new time:" << expiry;
+    logger_.Info() << "Scheduling new sleeping time for event id:" << id
+                   << ", new time:" << boost::posix_time::to_simple_string(expiry);
     desc.timer->async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
 }
@@ -133,7 +149,7 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
         return;
     }
     logger_.Info() << "NotifyTimeChanged: Adjusting next occurrence of time event id: " << id
-                   << " to be at: " << next;
+                   << " to be at: " << boost::posix_time::to_simple_string(next);
     eventAdded_.notify_one();
     if (desc.timeEvent.has_delay()) next = PlanDelay(id, desc, next);
     if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), true,

@@ -47,6 +47,7 @@ CTimeScheduler::~CTimeScheduler() {
         Lock lock(eventMutex_);
         logger_.Detail() << "~CTimeScheduler: Clearing the event description map";
         eventDescriptions_.clear();
+        idsByUserData_.clear();
     }
     observerThread_.interrupt();
     observerThread_.join();
@@ -114,7 +115,8 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
 
     Time next = GetNextOccurrence(*desc);
     if (next.is_not_a_date_time()) throw CCrontabNoEventException("No next occurrence event.");
-    logger_.Detail() << "Starting the add of a new Tab at: " << next;
+    logger_.Detail() << "Starting the add of a new Tab at: "
+                     << boost::posix_time::to_simple_string(next);
     if (timeEvent.has_delay()) {
         next = ApplyDelay(timeEvent.delay(), next, GetFollowingOccurrence(*desc, next));
     }
@@ -128,13 +130,15 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
         RegisterEventWithTimer(next, *desc->timer, id, timeEvent.utclocal(), false,
                                DescribeEvent(*desc));
     }
-    logger_.Detail() << "New tab was registered to occure at: " << next;
+    logger_.Detail() << "New tab was registered to occure at: "
+                     << boost::posix_time::to_simple_string(next);
 }
 
 std::uint64_t CTimeScheduler::Insert(const DescPtr& desc) {
     FinadAndDeleteUserData(desc->userData);
     const std::uint64_t id = ++lastEventId_;
     eventDescriptions_.emplace(id, desc);
+    idsByUserData_.emplace(desc->userData->GetHash(), id);
     eventAdded_.notify_one();
     return id;
 }
@@ -154,22 +158,37 @@ void CTimeScheduler::DeleteTab(const MessagePtr& userData) {
 
 void CTimeScheduler::Remove(const MessagePtr& userData, const char* cancelLine,
                             const char* eraseLine) {
-    for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end(); ++it) {
-        if (!it->second || !it->second->userData->IsEqual(userData)) continue;
-        logger_.Detail() << cancelLine << it->first;
-        if (it->second->timer) it->second->timer->cancel();
-        logger_.Detail() << eraseLine << it->first;
-        eventDescriptions_.erase(it);
-        return;
+    const auto it = FindOldest(userData);
+    if (it == eventDescriptions_.end()) return;
+    logger_.Detail() << cancelLine << it->first;
+    if (it->second->timer) it->second->timer->cancel();
+    logger_.Detail() << eraseLine << it->first;
+    Erase(it);
+}
+
+void CTimeScheduler::Erase(EventMap::const_iterator it) {
+    if (it->second) idsByUserData_.erase({it->second->userData->GetHash(), it->first});
+    eventDescriptions_.erase(it);
+}
+
+CTimeScheduler::EventMap::const_iterator CTimeScheduler::FindOldest(
+    const MessagePtr& userData) const {
+    if (!userData) return eventDescriptions_.end();
+    const std::size_t hash = userData->GetHash();
+    for (auto entry = idsByUserData_.lower_bound({hash, 0});
+         entry != idsByUserData_.end() && entry->first == hash; ++entry) {
+        const auto found = eventDescriptions_.find(entry->second);
+        if (found != eventDescriptions_.end() && found->second &&
+            found->second->userData->IsEqual(userData)) {
+            return found;
+        }
     }
+    return eventDescriptions_.end();
 }
 
 CTimeScheduler::DescPtr CTimeScheduler::FindByUserData(const MessagePtr& userData) const {
-    if (!userData) return nullptr;
-    for (const auto& [id, desc] : eventDescriptions_) {
-        if (desc && desc->userData->IsEqual(userData)) return desc;
-    }
-    return nullptr;
+    const auto it = FindOldest(userData);
+    return it == eventDescriptions_.end() ? nullptr : it->second;
 }
 
 void CTimeScheduler::FlushScheduledEvents() const {
@@ -213,7 +232,7 @@ void CTimeScheduler::RegisterSleepEventWithTimer(std::uint32_t seconds, Deadline
                                                  std::uint64_t id) {
     const Time due = CurrentUtcSecond() + boost::posix_time::seconds(seconds);
     logger_.Detail() << "RegisterSleepEventWithTimer: next occurence of id: " << id
-                     << " at: " << due;
+                     << " at: " << boost::posix_time::to_simple_string(due);
     timer.expires_at(due);
     timer.async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
@@ -242,7 +261,7 @@ void CTimeScheduler::ProcessSleepEvent(std::uint64_t id) {
         return;
     }
     const DescPtr desc = found->second;
-    eventDescriptions_.erase(found);
+    Erase(found);
     InvokeTickHandlers(desc->userData, desc->userContext);
 }
 

@@ -31,6 +31,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "Scheduler/crontab/CrontabParser.h"
@@ -145,6 +147,7 @@ public:
 
 private:
     using Lock = boost::unique_lock<boost::mutex>;
+    using EventMap = std::map<std::uint64_t, DescPtr>;
 
     // Planning and arming (callers hold eventMutex_ unless noted).
     Time NowInEventBase(const TimeEvent& timeEvent) const;
@@ -173,11 +176,19 @@ private:
     void FinadAndDeleteUserData(const MessagePtr& userData);
     // Cancels and erases the oldest event with equal user data, logging both steps.
     void Remove(const MessagePtr& userData, const char* cancelLine, const char* eraseLine);
+    // Erases an event from the map and from the user data index.
+    void Erase(EventMap::const_iterator it);
+    // The event with equal user data and the lowest id; end() when none (or null).
+    EventMap::const_iterator FindOldest(const MessagePtr& userData) const;
     void FlushScheduledEvents() const;
     DescPtr FindByUserData(const MessagePtr& userData) const;
     // Re-plans every event (or only the local-time cron events) after a clock change; the
     // caller holds eventMutex_.
     void ReplanEvents(std::int64_t delta, bool localEventsOnly);
+    // ReplanEvents under eventMutex_ on the timer-service thread, waiting for it there.
+    // Re-armed timers then hand their cancelled waits to that thread's own queue instead
+    // of waking it once per timer, and an occurrence found due ticks on the tick thread.
+    void ReplanOnTimerThread(std::int64_t delta, bool localEventsOnly);
     void ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
                          std::vector<std::uint64_t>& ended);
     void ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, std::int64_t delta);
@@ -198,7 +209,10 @@ private:
     boost::posix_time::time_duration lastObservedOffset_;
 
     mutable boost::mutex eventMutex_;
-    std::map<std::uint64_t, DescPtr> eventDescriptions_;
+    EventMap eventDescriptions_;
+    // Every event as (hash of its user data, id), so that a lookup by user data compares
+    // only the events whose user data hash alike, oldest first.
+    std::set<std::pair<std::size_t, std::uint64_t>> idsByUserData_;
     boost::condition_variable eventAdded_;
     std::uint64_t lastEventId_ = 0;
 

@@ -89,8 +89,8 @@ CTimeScheduler::Time CTimeScheduler::PlanDelay(std::uint64_t id, const TimeEvent
     try {
         return ApplyDelay(desc.timeEvent.delay(), next, GetFollowingOccurrence(desc, next));
     } catch (const CCrontabValidationException& e) {
-        logger_.Error() << e.what() << " Event id: " << id << " ticks at " << next
-                        << " without delay.";
+        logger_.Error() << e.what() << " Event id: " << id << " ticks at "
+                        << boost::posix_time::to_simple_string(next) << " without delay.";
         return next;
     }
 }
@@ -104,8 +104,8 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std
                                             bool utcLocal, bool logRearm,
                                             const std::string& description) {
     if (!utcLocal) next = LocalToUtc(next);
-    logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id << " at: " << next
-                     << ". " << description;
+    logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id
+                     << " at: " << boost::posix_time::to_simple_string(next) << ". " << description;
     if (next < CurrentUtcSecond()) {
         ProcessTimerEvent(id);
         return true;
@@ -113,11 +113,13 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std
     const std::size_t cancelled = timer.expires_at(next);
     if (logRearm) {
         if (cancelled == 0) {
-            logger_.Detail() << "RegisterEventWithTimer: failed for time " << next
+            logger_.Detail() << "RegisterEventWithTimer: failed for time "
+                             << boost::posix_time::to_simple_string(next)
                              << " because operation was already performed";
             return false;
         }
-        logger_.Detail() << "RegisterEventWithTimer: async_wait for " << next;
+        logger_.Detail() << "RegisterEventWithTimer: async_wait for "
+                         << boost::posix_time::to_simple_string(next);
     }
     timer.async_wait(
         [this, id](const boost::system::error_code& error) { TimerHandler(error, id); });
@@ -157,7 +159,7 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
     Time next = GetNextOccurrence(*desc);
     if (next.is_not_a_date_time()) {
         logger_.Detail() << "ProcessTimerEvent: Event description map: Erasing id: " << id;
-        eventDescriptions_.erase(id);
+        Erase(found);
         return;
     }
     if (desc->timeEvent.has_delay()) next = PlanDelay(id, *desc, next);

@@ -10,6 +10,7 @@
 // Messages are shared between threads once sent; their content does not change then.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,10 @@ public:
     // True when `other` is a message of the same class and type with equal content;
     // false for a null `other`.
     virtual bool IsEqual(const std::shared_ptr<IMessage>& other) const = 0;
+    // Equal for messages that IsEqual calls equal. The type number's hash unless a class
+    // mixes its content in, which lets registries find a message without comparing it to
+    // every other message of its type.
+    virtual std::size_t GetHash() const { return std::hash<std::int32_t>{}(GetType()); }
 };
 
 }  // namespace Zent::Common::Kernel
