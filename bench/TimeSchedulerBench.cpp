@@ -53,9 +53,12 @@ constexpr std::size_t kCrowdRounds = 2;
 // Drops every line. Every registration, tick and re-plan still formats its detail lines
 // into the log streams before they reach this logger, so that formatting is part of each
 // figure, as it is in production with the detail level discarded.
+// A production logger at its usual minimum level: detail lines are dropped unbuilt, the
+// others are taken and discarded.
 class CNullLogger : public Zent::Common::Kernel::ILoggerResource {
 public:
     void Log(const std::string&, std::int32_t, const std::string&) override {}
+    bool IsEnabled(std::int32_t level) const override { return level >= 2; }
 };
 
 CLoggerBridge NullLoggerBridge() {

@@ -38,6 +38,7 @@ public:
     explicit CLogger(std::int32_t minimumLevel = 1, Sink sink = {});
 
     void Log(const std::string& text, std::int32_t level, const std::string& moduleName) override;
+    bool IsEnabled(std::int32_t level) const override { return level >= minimumLevel_; }
 
     // The line written for `record`, without a line break.
     static std::string FormatLine(const LogRecord& record);

@@ -16,6 +16,11 @@ public:
     // Writes one line; level 1 (detail) to 4 (error).
     virtual void Log(const std::string& text, std::int32_t level,
                      const std::string& moduleName) = 0;
+    // False when lines of `level` are dropped anyway, so that writers need not build them.
+    virtual bool IsEnabled(std::int32_t level) const {
+        (void)level;
+        return true;
+    }
 };
 
 }  // namespace Zent::Common::Kernel

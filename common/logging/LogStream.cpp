@@ -4,7 +4,9 @@ namespace Products::Common::Zent::TraceLog {
 
 CLogStream::CLogStream(std::shared_ptr<::Zent::Common::Kernel::ILoggerResource> logger,
                        std::int32_t level, std::string moduleName)
-    : logger_(std::move(logger)), level_(level), moduleName_(std::move(moduleName)) {}
+    : logger_(logger && logger->IsEnabled(level) ? std::move(logger) : nullptr),
+      level_(level),
+      moduleName_(std::move(moduleName)) {}
 
 CLogStream::~CLogStream() {
     try {
@@ -15,10 +17,11 @@ CLogStream::~CLogStream() {
 }
 
 void CLogStream::Flush() {
-    std::string text = std::move(buffer_).str();
-    buffer_.str({});
-    buffer_.clear();
-    if (text.empty() || !logger_) return;
+    if (!buffer_ || !logger_) return;
+    std::string text = std::move(*buffer_).str();
+    buffer_->str({});
+    buffer_->clear();
+    if (text.empty()) return;
     logger_->Log(text, level_, moduleName_);
 }
 

@@ -8,10 +8,12 @@
 //         line << "Received message: " << request->GetTypeName();
 //     }   // one line written here
 //
-// An empty stream writes nothing. A stream without a logger collects and drops its text.
+// An empty stream writes nothing. A stream without a logger, or whose logger drops its
+// level, builds no text at all.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -33,7 +35,9 @@ public:
 
     template <typename T>
     CLogStream& operator<<(const T& value) {
-        buffer_ << value;
+        if (!logger_) return *this;
+        if (!buffer_) buffer_.emplace();
+        *buffer_ << value;
         return *this;
     }
 
@@ -46,7 +50,7 @@ private:
     std::shared_ptr<::Zent::Common::Kernel::ILoggerResource> logger_;
     std::int32_t level_;
     std::string moduleName_;
-    std::ostringstream buffer_;
+    std::optional<std::ostringstream> buffer_;  // made on the first write
 };
 
 }  // namespace Products::Common::Zent::TraceLog
