@@ -17,11 +17,15 @@
 #include "Scheduler/crontab/CrontabParser.h"
 #include "Scheduler/crontab/CrontabScheduler.h"
 #include "Scheduler/crontab/CrontabValidationException.h"
+#include "fuzz/FuzzInput.h"
 
 namespace {
 
 using boost::posix_time::ptime;
 using boost::posix_time::seconds;
+using Zent::Fuzz::InputHash;
+using Zent::Fuzz::NextRandom;
+using Zent::Fuzz::ReseedRandom;
 using Zent::Scheduler::CCronTab;
 using Zent::Scheduler::CCrontabParser;
 using Zent::Scheduler::CCrontabScheduler;
@@ -30,23 +34,6 @@ using Zent::Scheduler::FindPrevious;
 
 const ptime kFirstSecond(boost::gregorian::date(1970, 1, 1));
 const ptime kLastSecond(boost::gregorian::date(2099, 12, 31), seconds(86399));
-
-// Feeds the `R` items of the parser, reseeded from every input so that a crash replays.
-std::uint32_t randomState = 0;
-
-std::uint32_t NextRandom() {
-    randomState = randomState * 1664525u + 1013904223u;
-    return randomState;
-}
-
-// FNV-1a over the input: the source of the input's own start times and random numbers.
-std::uint64_t Hash(const std::uint8_t* data, std::size_t size) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (std::size_t i = 0; i < size; ++i) {
-        hash = (hash ^ data[i]) * 1099511628211ull;
-    }
-    return hash;
-}
 
 // Fixed times at and around the ends of the supported years, and two taken from the
 // input anywhere in 1965..2104, one of them with a fraction.
@@ -148,8 +135,8 @@ void CheckLastOccurrence(const std::shared_ptr<CCronTab>& tab) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static CCrontabParser parser(NextRandom);
-    const std::uint64_t hash = Hash(data, size);
-    randomState = static_cast<std::uint32_t>(hash);
+    const std::uint64_t hash = InputHash(data, size);
+    ReseedRandom(hash);
     std::shared_ptr<CCronTab> tab;
     try {
         tab = parser.Parse(std::string(reinterpret_cast<const char*>(data), size));

@@ -16,8 +16,17 @@ boost::posix_time::ptime ToTimePoint(const UTCTime& time) {
     const std::int64_t magnitude =
         (std::llabs(time.hour()) * 60 + std::llabs(time.minute())) * 60 + std::llabs(time.second());
     const bool negative = time.hour() < 0 || time.minute() < 0 || time.second() < 0;
-    return boost::posix_time::ptime(date) +
-           boost::posix_time::seconds(negative ? -magnitude : magnitude);
+    const std::int64_t seconds = negative ? -magnitude : magnitude;
+    // The time of day may carry the result out of the years the date library knows.
+    static const boost::posix_time::ptime first(boost::gregorian::date(1400, 1, 1));
+    static const boost::posix_time::ptime end(boost::gregorian::date(9999, 12, 31),
+                                              boost::posix_time::hours(24));
+    const boost::posix_time::ptime midnight(date);
+    if (seconds < (first - midnight).total_seconds() ||
+        seconds >= (end - midnight).total_seconds()) {
+        throw boost::gregorian::bad_year();
+    }
+    return midnight + boost::posix_time::seconds(seconds);
 }
 
 UTCTime ToUtcTime(const boost::posix_time::ptime& time) {

@@ -20,7 +20,8 @@ using Common::DataDefinition::Common::UTCTime;
 // (hour * 60 + minute) * 60 + second seconds, which may leave the day; a negative part
 // makes the whole time of day negative. An invalid date raises the date library's error:
 // "Day of month value is out of range 1..31", "Month number is out of range 1..12",
-// "Year is out of valid range: 1400..9999" or "Day of month is not valid for year".
+// "Year is out of valid range: 1400..9999" (also when the time of day carries the result
+// out of those years) or "Day of month is not valid for year".
 boost::posix_time::ptime ToTimePoint(const UTCTime& time);
 
 // The record of a time point, fractions of a second dropped.

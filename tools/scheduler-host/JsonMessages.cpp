@@ -393,6 +393,39 @@ JsonRequest RequestFromJson(const boost::json::object& object) {
     return request;
 }
 
+std::variant<JsonRequest, JsonControl> LineFromJson(std::string_view text) {
+    const boost::json::object object = ParseJsonObject(text);
+    const value* control = object.if_contains("control");
+    if (control == nullptr) return RequestFromJson(object);
+
+    if (!control->is_string()) throw std::invalid_argument("\"control\" must be a string");
+    JsonControl line{std::string(control->get_string())};
+    for (const auto& member : object) {
+        if (member.key() != "control" && !(member.key() == "force" && line.name == "stop")) {
+            throw std::invalid_argument("unknown field \"" + std::string(member.key()) +
+                                        "\" for control \"" + line.name + "\"");
+        }
+    }
+    if (line.name != "start" && line.name != "prepareShutdown" && line.name != "stop" &&
+        line.name != "quit") {
+        throw std::invalid_argument("unknown control \"" + line.name +
+                                    "\": start, prepareShutdown, stop or quit");
+    }
+    if (const value* force = object.if_contains("force")) {
+        if (!force->is_bool()) throw std::invalid_argument("\"force\" must be true or false");
+        line.force = force->get_bool();
+    }
+    return line;
+}
+
+std::string ErrorLineJson(std::string_view reason, std::size_t lineNumber,
+                          std::optional<std::uint32_t> id) {
+    CJsonObjectWriter line;
+    line.AddString("error", reason).AddNumber("line", static_cast<std::int64_t>(lineNumber));
+    if (id) line.AddNumber("id", *id);
+    return line.Text();
+}
+
 const std::vector<RequestType>& RequestTypes() {
     static const std::vector<RequestType> types = [] {
         std::vector<RequestType> list;

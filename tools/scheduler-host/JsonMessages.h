@@ -2,6 +2,7 @@
 
 // The JSON form of the scheduler's messages in scheduler-host's serve protocol: requests
 // read from one JSON object each, and one JSON object for each message the module sends.
+// An input line is a request or a control line; one that is neither gets an error line.
 //
 //     JsonRequest request = RequestFromJson(ParseJsonObject(
 //         R"({"type": "RegisterTimeEvent", "id": 1, "user": "alice",
@@ -13,16 +14,26 @@
 //     //            "name":"RegisterTimeEventResponse","id":1,"user":"alice"}
 //     if (auto line = MessageToJson(message, context, now)) Write(*line);
 //
+//     try {
+//         auto decoded = LineFromJson(R"({"control": "stop", "force": true})");
+//         std::get<JsonControl>(decoded).force;   // true
+//     } catch (const std::exception& error) {
+//         Write(ErrorLineJson(error.what(), lineNumber, std::nullopt));
+//     }
+//
 // docs/host-protocol.md describes every field. Records (TimeEvent, UTCTime, TimeRangeItem,
 // TimeZoneDetails) use protobuf's JSON mapping in both directions; protobuf refuses a
 // record that lacks a required field, such as a UTCTime without its seconds. Time points
 // are written "YYYY-MM-DD HH:MM:SS" in UTC, or null for not-a-date-time.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include <boost/json/object.hpp>
@@ -44,6 +55,24 @@ struct JsonRequest {
 // wrong: no or an unknown "type", a field the type does not have, a value of the wrong
 // kind or an invalid record.
 JsonRequest RequestFromJson(const boost::json::object& object);
+
+// A control line of the serve protocol.
+struct JsonControl {
+    // "start", "prepareShutdown", "stop" or "quit".
+    std::string name;
+    // Set for {"control": "stop", "force": true} only.
+    bool force = false;
+};
+
+// Decodes one input line of serve: a control line (an object with "control") or a
+// request. Throws std::invalid_argument naming what is wrong: not a JSON object, an
+// unknown control or a field it does not have, or what RequestFromJson refuses.
+std::variant<JsonRequest, JsonControl> LineFromJson(std::string_view text);
+
+// The error line that answers input line `lineNumber`: {"error":REASON,"line":N}, with
+// "id" when the request id had been read.
+std::string ErrorLineJson(std::string_view reason, std::size_t lineNumber,
+                          std::optional<std::uint32_t> id);
 
 // The type numbers and names of the eleven requests, in type order.
 struct RequestType {

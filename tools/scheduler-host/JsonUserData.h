@@ -13,6 +13,7 @@
 // Immutable; shared between threads freely.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,6 +40,9 @@ public:
     // True for another message of type kType that is a CJsonUserData with the same
     // canonical text.
     bool IsEqual(const std::shared_ptr<Common::Kernel::IMessage>& other) const override;
+    // The canonical text's hash, so that the scheduler finds a registration without
+    // comparing it to every other one.
+    std::size_t GetHash() const override { return std::hash<std::string>{}(json_); }
 
     // The canonical JSON text of the value.
     const std::string& GetJson() const { return json_; }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <variant>
 
 #include "common/security/UserContext.h"
 #include "host/SchedulerHost.h"
@@ -101,39 +102,20 @@ private:
         if (text.find_first_not_of(" \t\r") == std::string::npos) return false;
         std::optional<std::uint32_t> id;
         try {
-            const boost::json::object object = ParseJsonObject(text);
-            if (object.contains("control")) return HandleControl(object);
-            const JsonRequest request = RequestFromJson(object);
+            const std::variant<JsonRequest, JsonControl> line = LineFromJson(text);
+            if (const auto* control = std::get_if<JsonControl>(&line))
+                return HandleControl(*control);
+            const JsonRequest& request = std::get<JsonRequest>(line);
             id = request.id;
             Send(request);
         } catch (const std::exception& error) {
-            CJsonObjectWriter line;
-            line.AddString("error", error.what()).AddNumber("line", lineNumber);
-            if (id) line.AddNumber("id", *id);
-            writer_.Write(line.Text());
+            writer_.Write(ErrorLineJson(error.what(), lineNumber, id));
         }
         return false;
     }
 
-    bool HandleControl(const boost::json::object& object) {
-        const boost::json::value& control = object.at("control");
-        if (!control.is_string()) throw std::invalid_argument("\"control\" must be a string");
-        const std::string name(control.get_string());
-        for (const auto& member : object) {
-            if (member.key() != "control" && !(member.key() == "force" && name == "stop")) {
-                throw std::invalid_argument("unknown field \"" + std::string(member.key()) +
-                                            "\" for control \"" + name + "\"");
-            }
-        }
-        if (name != "start" && name != "prepareShutdown" && name != "stop" && name != "quit") {
-            throw std::invalid_argument("unknown control \"" + name +
-                                        "\": start, prepareShutdown, stop or quit");
-        }
-        const boost::json::value* force = object.if_contains("force");
-        if (force != nullptr && !force->is_bool())
-            throw std::invalid_argument("\"force\" must be true or false");
-        const bool forced = force != nullptr && force->get_bool();
-
+    bool HandleControl(const JsonControl& control) {
+        const std::string& name = control.name;
         WaitForReplies();
         CJsonObjectWriter ack;
         ack.AddString("kind", "control").AddString("control", name);
@@ -144,9 +126,9 @@ private:
             host_.PrepareShutdown();
             prepared_ = true;
         } else if (name == "stop") {
-            const bool stopped = host_.Stop(forced);
+            const bool stopped = host_.Stop(control.force);
             stopped_ = stopped_ || stopped;
-            ack.AddBool("force", forced).AddBool("stopped", stopped);
+            ack.AddBool("force", control.force).AddBool("stopped", stopped);
         }
         writer_.Write(ack.Text());
         return name == "quit";

@@ -410,6 +410,9 @@ TEST(TimeConversions, RecordsBecomeTimePointsWithTheDateLibrarysErrors) {
         {2024, 13, 1, 0, 0, 0, "Month number is out of range 1..12"},
         {2024, 1, 0, 0, 0, 0, "Day of month value is out of range 1..31"},
         {1399, 1, 1, 0, 0, 0, "Year is out of valid range: 1400..9999"},
+        {9999, 12, 31, 24, 0, 0, "Year is out of valid range: 1400..9999"},
+        {1400, 1, 1, 0, 0, -1, "Year is out of valid range: 1400..9999"},
+        {2000, 1, 1, 574739760, 0, 0, "Year is out of valid range: 1400..9999"},
     };
     for (const Case& c : cases) {
         UTCTime record;
