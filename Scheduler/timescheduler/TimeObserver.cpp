@@ -24,8 +24,8 @@ void CTimeScheduler::TimeObserverMain() {
                     while (eventDescriptions_.empty())
                         eventAdded_.wait(lock);
                     // Whatever the clocks did while nothing was registered is no jump.
-                    lastObservedTime_ = clock_->UniversalTime();
-                    lastObservedSteady_ = steadyNow();
+                    SetBaseline(clock_->UniversalTime(), steadyNow());
+                    armedOffBaseline_ = false;
                     lastObservedOffset_ = clock_->UtcOffset(lastObservedTime_);
                 }
             }
@@ -38,13 +38,16 @@ void CTimeScheduler::TimeObserverMain() {
             const std::int64_t steadyProgress =
                 duration_cast<microseconds>(steady - lastObservedSteady_).count();
             const std::int64_t difference = wallProgress - steadyProgress;
-            if (std::llabs(difference) >
-                duration_cast<microseconds>(options_.jumpThreshold).count()) {
+            // Two jumps between two checks may cancel out, yet a timer set between them
+            // is off by the first one: that timer's arming raised the flag.
+            const bool armedOffBaseline = armedOffBaseline_.exchange(false);
+            if (armedOffBaseline ||
+                std::llabs(difference) >
+                    duration_cast<microseconds>(options_.jumpThreshold).count()) {
                 const std::int64_t delta = difference / 1000000;
+                SetBaseline(wall, steady);
                 logger_.Detail() << "TimeObserverMain: the time delta is " << delta << " seconds";
                 NotifyTimeChanged(delta);
-                lastObservedTime_ = wall;
-                lastObservedSteady_ = steady;
             }
 
             const boost::posix_time::time_duration offset = clock_->UtcOffset(wall);
@@ -52,7 +55,7 @@ void CTimeScheduler::TimeObserverMain() {
                 lastObservedOffset_ = offset;
                 logger_.Info() << "NotifyTimeChanged: The local UTC offset changed to " << offset
                                << "; re-planning local time events";
-                ReplanOnTimerThread(0, true);
+                ReplanOnTimerThread(true);
             }
 
             if (dumpDeadline < steady) {
@@ -70,15 +73,40 @@ void CTimeScheduler::TimeObserverMain() {
     }
 }
 
-void CTimeScheduler::NotifyTimeChanged(std::int64_t delta) {
+// The reported delta is not needed: cron events are planned afresh from the current time,
+// and each sleep event measures how far the clock moved since its own timer was set.
+void CTimeScheduler::NotifyTimeChanged(std::int64_t /*delta*/) {
     logger_.Info() << "NotifyTimeChanged: Processing time change notification";
-    ReplanOnTimerThread(delta, false);
+    ReplanOnTimerThread(false);
 }
 
-void CTimeScheduler::ReplanOnTimerThread(std::int64_t delta, bool localEventsOnly) {
-    const auto replan = [this, delta, localEventsOnly] {
+std::int64_t CTimeScheduler::ClockSkewUs() const {
+    static const Time epoch(boost::gregorian::date(1970, 1, 1));
+    const std::int64_t wall = (clock_->UniversalTime() - epoch).total_microseconds();
+    return wall -
+           std::chrono::duration_cast<std::chrono::microseconds>(clock_->SteadyTime()).count();
+}
+
+std::int64_t CTimeScheduler::NoteArming() {
+    const std::int64_t skew = ClockSkewUs();
+    const std::int64_t threshold =
+        std::chrono::duration_cast<std::chrono::microseconds>(options_.jumpThreshold).count();
+    if (std::llabs(skew - baselineSkewUs_.load()) > threshold) armedOffBaseline_ = true;
+    return skew;
+}
+
+void CTimeScheduler::SetBaseline(Time wall, std::chrono::nanoseconds steady) {
+    static const Time epoch(boost::gregorian::date(1970, 1, 1));
+    lastObservedTime_ = wall;
+    lastObservedSteady_ = steady;
+    baselineSkewUs_ = (wall - epoch).total_microseconds() -
+                      std::chrono::duration_cast<std::chrono::microseconds>(steady).count();
+}
+
+void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly) {
+    const auto replan = [this, localEventsOnly] {
         Lock lock(eventMutex_);
-        ReplanEvents(delta, localEventsOnly);
+        ReplanEvents(localEventsOnly);
     };
     if (ioContext_->get_executor().running_in_this_thread()) {
         replan();
@@ -90,7 +118,7 @@ void CTimeScheduler::ReplanOnTimerThread(std::int64_t delta, bool localEventsOnl
     done.get();
 }
 
-void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
+void CTimeScheduler::ReplanEvents(bool localEventsOnly) {
     // A snapshot: delivering an occurrence that is already due may erase an event.
     const std::vector<std::pair<std::uint64_t, DescPtr>> events(eventDescriptions_.begin(),
                                                                 eventDescriptions_.end());
@@ -100,7 +128,7 @@ void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
         if (!desc || current == eventDescriptions_.end() || current->second != desc) continue;
         try {
             if (desc->isSleepEvent) {
-                if (!localEventsOnly && delta < 0) ShiftSleepEvent(id, *desc, delta);
+                if (!localEventsOnly) ShiftSleepEvent(id, *desc);
             } else if (!localEventsOnly || !desc->timeEvent.utclocal()) {
                 ReplanCronEvent(id, *desc, !localEventsOnly, ended);
             }
@@ -121,9 +149,16 @@ void CTimeScheduler::ReplanEvents(std::int64_t delta, bool localEventsOnly) {
     }
 }
 
-void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, std::int64_t delta) {
-    const Time expiry = desc.timer->expires_at() + boost::posix_time::seconds(delta);
+void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc) {
+    // Only a clock set back moves a sleep: after a jump forward it ticks at its expiry.
+    const std::int64_t movedUs = ClockSkewUs() - desc.armedSkewUs;
+    if (movedUs >=
+        -std::chrono::duration_cast<std::chrono::microseconds>(options_.jumpThreshold).count()) {
+        return;
+    }
+    const Time expiry = desc.timer->expires_at() + boost::posix_time::seconds(movedUs / 1000000);
     if (desc.timer->expires_at(expiry) == 0) return;  // it has fired already
+    desc.armedSkewUs = NoteArming();
     logger_.Info() << "Scheduling new sleeping time for event id:" << id
                    << ", new time:" << boost::posix_time::to_simple_string(expiry);
     desc.timer->async_wait(

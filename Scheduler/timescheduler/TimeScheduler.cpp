@@ -32,6 +32,7 @@ CTimeScheduler::CTimeScheduler(const Common::Library::Logging::CLoggerBridge& pa
               boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
           ioContext_->get_executor())) {
     if (!options_.random) options_.random = SystemRandom();
+    SetBaseline(lastObservedTime_, lastObservedSteady_);
     observerThread_ = boost::thread([this] { TimeObserverMain(); });
     try {
         timerServiceThread_ = boost::thread([this] { TimerServiceMain(); });
@@ -223,6 +224,7 @@ void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userDa
     {
         Lock lock(eventMutex_);
         const std::uint64_t id = Insert(desc);
+        desc->armedSkewUs = NoteArming();
         RegisterSleepEventWithTimer(seconds, *desc->timer, id);
     }
     logger_.Detail() << "New sleep event was registered.";

@@ -19,6 +19,7 @@
 // All operations are thread-safe. Times of an event are UTC or local time by its
 // `utclocal` flag; timers always run in UTC.
 
+#include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -68,6 +69,9 @@ public:
         std::uint32_t tickCount = 0;
         bool isSleepEvent = false;
         std::uint32_t sleepSeconds = 0;
+        // Wall minus steady clock, in microseconds, when a sleep event's timer was set: how
+        // far the wall clock has moved since then tells how far to move its expiry.
+        std::int64_t armedSkewUs = 0;
     };
     using DescPtr = std::shared_ptr<TimeEventDesc>;
 
@@ -139,7 +143,10 @@ public:
     // kMaxCountedOccurrences would have to be counted.
     std::optional<Time> GetLastTick(const TimeEvent& timeEvent) const;
 
-    // Re-plans every event for a wall clock that moved by `delta` seconds.
+    // Re-plans every event for a wall clock that moved by `delta` seconds. Cron events are
+    // planned afresh from the current time; a sleep event whose timer was set before the
+    // wall clock went back keeps its remaining time (it moves by what the clock measured
+    // since then, so jumps that cancel out move it by nothing).
     void NotifyTimeChanged(std::int64_t delta) override;
 
     // How many events are registered.
@@ -184,14 +191,21 @@ private:
     DescPtr FindByUserData(const MessagePtr& userData) const;
     // Re-plans every event (or only the local-time cron events) after a clock change; the
     // caller holds eventMutex_.
-    void ReplanEvents(std::int64_t delta, bool localEventsOnly);
+    void ReplanEvents(bool localEventsOnly);
     // ReplanEvents under eventMutex_ on the timer-service thread, waiting for it there.
     // Re-armed timers then hand their cancelled waits to that thread's own queue instead
     // of waking it once per timer, and an occurrence found due ticks on the tick thread.
-    void ReplanOnTimerThread(std::int64_t delta, bool localEventsOnly);
+    void ReplanOnTimerThread(bool localEventsOnly);
     void ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
                          std::vector<std::uint64_t>& ended);
-    void ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, std::int64_t delta);
+    void ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc);
+    // Wall minus steady clock now, in microseconds.
+    std::int64_t ClockSkewUs() const;
+    // Called whenever a timer is set: returns the current skew and raises armedOffBaseline_
+    // when it differs from the observer's baseline by more than the jump threshold.
+    std::int64_t NoteArming();
+    // Moves the observer's baseline to the given readings of both clocks.
+    void SetBaseline(Time wall, std::chrono::nanoseconds steady);
     void Validate(const CCrontabScheduler& crontabScheduler, const TimeEvent& timeEvent, bool slack,
                   bool storedStart) const;
 
@@ -207,6 +221,11 @@ private:
     Time lastObservedTime_;
     std::chrono::nanoseconds lastObservedSteady_{};
     boost::posix_time::time_duration lastObservedOffset_;
+    // Wall minus steady clock at the observer's baseline. A timer armed while the clock
+    // read otherwise (two jumps that cancel out between two checks) raises the flag, and
+    // the next check re-plans although the net jump is nil.
+    std::atomic<std::int64_t> baselineSkewUs_{0};
+    std::atomic<bool> armedOffBaseline_{false};
 
     mutable boost::mutex eventMutex_;
     EventMap eventDescriptions_;

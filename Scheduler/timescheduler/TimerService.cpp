@@ -104,6 +104,7 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std
                                             bool utcLocal, bool logRearm,
                                             const std::string& description) {
     if (!utcLocal) next = LocalToUtc(next);
+    NoteArming();
     logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id
                      << " at: " << boost::posix_time::to_simple_string(next) << ". " << description;
     if (next < CurrentUtcSecond()) {

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -100,6 +101,12 @@ constexpr int kWindow = 16;
 // The shortest long sleep: far beyond any clock jump of the run.
 constexpr std::uint32_t kLongSleepSeconds = 10'000'000;
 const time_duration kMaxClockShift = boost::posix_time::hours(48);
+// The module compares its clocks every 10 s: a clock set back stalls the events until the
+// next comparison re-plans them, and a chain of such jumps may stall them for longer. Once
+// the clock rests, each every-second event must tick again within a comparison and a bit.
+constexpr std::uint32_t kClockSettlesMs = 12'000;
+// How recent the last tick of an every-second event must be once the clock has settled.
+constexpr std::uint32_t kMaxTickAgeMs = 3'000;
 constexpr std::size_t kShownViolations = 5;  // of each kind
 
 struct Options {
@@ -117,7 +124,8 @@ constexpr const char* kUsage =
     "                        [--jump-gap N] [--watchdog N] [--max-requests N]\n"
     "  --seconds N       length of the main phase (default 20)\n"
     "  --clients N       client threads sending requests, 1..64 (default 4)\n"
-    "  --events N        every-second registrations kept ticking (default 300)\n"
+    "  --events N        every-second registrations, half of them never touched in a phase\n"
+    "                    (default 300; at least twice --clients)\n"
     "  --seed N          seed of the random mix (default: random, printed)\n"
     "  --jump-gap N      seconds between changes of the module's clock (default: random\n"
     "                    0.7..2.5 s; from 12 on, the scheduler sees each jump on its own)\n"
@@ -179,6 +187,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             return std::nullopt;
         }
     }
+    if (options.events < 2 * options.clients) {
+        std::fprintf(stderr, "--events must be at least twice --clients\n%s", kUsage);
+        return std::nullopt;
+    }
     return options;
 }
 
@@ -237,6 +249,7 @@ public:
         const auto* tick = dynamic_cast<const CSlotTick*>(other.get());
         return tick != nullptr && tick->slot_ == slot_;
     }
+    std::size_t GetHash() const override { return std::hash<std::uint32_t>{}(slot_); }
     std::uint32_t Slot() const { return slot_; }
     std::uint32_t Registration() const { return registration_; }
 
@@ -255,6 +268,7 @@ public:
         const auto* nap = dynamic_cast<const CNapTick*>(other.get());
         return nap != nullptr && nap->request_ == request_;
     }
+    std::size_t GetHash() const override { return std::hash<std::uint32_t>{}(request_); }
     std::uint32_t Request() const { return request_; }
 
 private:
@@ -287,7 +301,7 @@ enum class Role : std::uint8_t {
     Plain,
     Registration,  // a registration of a slot: replaces the slot's earlier ones when accepted
     Limited,       // a registration with an occurrence limit, never touched again
-    Probe,         // answered after the unregistration before it was processed
+    Probe,         // sent right after an unregistration: its answer shows that one processed
     ShortNap,      // a sleep that ticks within seconds
     LongNap,       // a sleep that never ticks within the run
 };
@@ -613,7 +627,8 @@ private:
         std::uint8_t index = 0;
         std::shared_ptr<CUserContext> context;
         Rng rng;
-        std::vector<std::uint32_t> slots;
+        std::vector<std::uint32_t> slots;        // registered, replaced and removed at will
+        std::vector<std::uint32_t> steadySlots;  // registered once a phase
         std::vector<std::uint32_t> limitedSlots;
         std::vector<SteadyClock::duration> limitedDue;  // from the start of the main phase
         std::size_t limitedSent = 0;
@@ -631,11 +646,16 @@ private:
 
     // Phases.
     void Phase(const char* name);
+    // The translator builds what it knows of a zone and a locale when first asked: asked
+    // for all of them before the heap baseline is taken, it holds no more afterwards.
+    void TouchEveryZone();
     void RunClients(std::chrono::seconds length, bool withLimited, bool withClock);
     void ClientMain(Client& client, SteadyClock::time_point end, bool withLimited);
     void ClockMain(SteadyClock::time_point end);
     void WaitForReplies();
     void WaitForTicks();
+    // Every steady slot ticks again once the clock has rested for kClockSettlesMs.
+    void CheckSteadySlots();
     void UnregisterEverything(std::uint32_t firstId);
     void BudgetSpent();
     void Drain();
@@ -666,6 +686,12 @@ private:
         return static_cast<std::uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start_)
                 .count());
+    }
+    // Every other round of every-second slots dealt to the clients keeps its registration
+    // for a whole phase.
+    bool IsSteady(std::uint32_t slot) const {
+        return slot < static_cast<std::uint32_t>(options_.events) &&
+               slot / static_cast<std::uint32_t>(options_.clients) % 2 == 0;
     }
     // One past the last request id handed out.
     std::uint32_t EndId() const { return std::min(nextId_.load(), records_.Capacity() + 1); }
@@ -704,6 +730,13 @@ private:
     std::array<std::atomic<std::uint64_t>, kKinds.size()> errors_{};
     std::array<std::uint32_t, kKinds.size()> maxLatencyMs_{};  // observer only
     std::uint32_t maxNapLatenessMs_ = 0;                       // observer only
+    // The last tick of each every-second slot, kept for the steady ones by the observer.
+    struct SteadyTicks {
+        std::uint32_t registration = 0;
+        std::uint32_t atMs = 0;
+    };
+    std::vector<SteadyTicks> steadyTicks_;
+    std::uint32_t maxSteadyGapMs_ = 0;  // observer only
     std::atomic<std::uint64_t> expectedReplies_{0};
     std::atomic<std::uint64_t> firstReplies_{0};
     std::atomic<std::uint64_t> slotTicks_{0};
@@ -756,6 +789,7 @@ CStressRun::CStressRun(Options options) : options_(options), records_(options_.m
     slotCount_ = static_cast<std::uint32_t>(options_.events) + limitedCount;
     retiredBelow_.assign(slotCount_, 0);
     retiredBy_.assign(slotCount_, 0);
+    steadyTicks_.resize(static_cast<std::size_t>(options_.events));
     // Weights of the operations, in the order of Operation.
     const std::vector<double> weights = {18, 8, 9, 8, 6, 8, 6, 8, 6, 5, 0.2, 5};
     for (int i = 0; i <= options_.clients; ++i) {
@@ -772,7 +806,7 @@ CStressRun::CStressRun(Options options) : options_(options), records_(options_.m
     for (std::uint32_t slot = 0; slot < slotCount_; ++slot) {
         Client& client = *clients_[slot % static_cast<std::uint32_t>(options_.clients)];
         if (slot < static_cast<std::uint32_t>(options_.events)) {
-            client.slots.push_back(slot);
+            (IsSteady(slot) ? client.steadySlots : client.slots).push_back(slot);
         } else {
             client.limitedSlots.push_back(slot);
             client.limitedDue.push_back(std::chrono::milliseconds(
@@ -1108,6 +1142,29 @@ bool CStressRun::ZoneDetails(Client& client) {
     return true;
 }
 
+void CStressRun::TouchEveryZone() {
+    Client& main = *clients_.back();
+    for (const char* locale : kLocales) {
+        for (const char* zone : kZones) {
+            for (const bool flag : {false, true}) {
+                const std::uint32_t id =
+                    Reserve(main, MessageType::GetTimeZoneDetailsRequest, Role::Plain);
+                auto request = std::make_shared<Messages::CGetTimeZoneDetailsRequest>(id);
+                request->SetTimeZoneId(zone);
+                request->SetLocaleName(locale);
+                request->SetAtTime(Utc(Now()));
+                request->SetTranslatorFlag(flag);
+                Dispatch(main, request);
+            }
+        }
+        const std::uint32_t id =
+            Reserve(main, MessageType::GetAllTimeZoneDetailsRequest, Role::Plain);
+        auto request = std::make_shared<Messages::CGetAllTimeZoneDetailsRequest>(id);
+        request->SetLocaleName(locale);
+        Dispatch(main, request);
+    }
+}
+
 bool CStressRun::AllZoneDetails(Client& client) {
     const std::uint32_t id =
         Reserve(client, MessageType::GetAllTimeZoneDetailsRequest, Role::Plain);
@@ -1183,8 +1240,10 @@ bool CStressRun::RandomRequest(Client& client) {
 
 void CStressRun::ClientMain(Client& client, SteadyClock::time_point end, bool withLimited) {
     const SteadyClock::time_point begin = SteadyClock::now();
-    for (const std::uint32_t slot : client.slots) {
-        if (!Register(client, slot, EverySecondEvent(), Role::Registration)) return;
+    for (const auto* slots : {&client.steadySlots, &client.slots}) {
+        for (const std::uint32_t slot : *slots) {
+            if (!Register(client, slot, EverySecondEvent(), Role::Registration)) return;
+        }
     }
     while (!stopClients_ && SteadyClock::now() < end) {
         if (client.outstanding >= kWindow) {
@@ -1299,6 +1358,24 @@ void CStressRun::WaitForTicks() {
         std::this_thread::sleep_for(50ms);
     }
     // What is missing is reported per request by CheckRecords.
+}
+
+void CStressRun::CheckSteadySlots() {
+    if (clockChangeCount_ > 0) {
+        const ClockChange& last = clockChanges_[(clockChangeCount_ - 1) % clockChanges_.size()];
+        while (MillisecondsSinceStart() < last.atMs + kClockSettlesMs)
+            std::this_thread::sleep_for(50ms);
+    }
+    const std::uint32_t now = MillisecondsSinceStart();
+    for (std::uint32_t slot = 0; slot < slotCount_; ++slot) {
+        if (!IsSteady(slot)) continue;
+        SteadyTicks& last = steadyTicks_[slot];
+        const std::uint32_t at = Load(last.atMs);
+        if (at == 0 || now - at > kMaxTickAgeMs) {
+            Violation("steady event stalled", Text("the every-second registration of slot ", slot,
+                                                   " has not ticked for ", now - at, " ms"));
+        }
+    }
 }
 
 void CStressRun::UnregisterEverything(std::uint32_t firstId) {
@@ -1471,6 +1548,16 @@ void CStressRun::OnSlotTick(const CSlotTick& tick, const Kernel::UserContextPtr&
     } else {
         ++slotTicks_;
     }
+    if (IsSteady(slot)) {
+        SteadyTicks& last = steadyTicks_[slot];
+        const std::uint32_t now = MillisecondsSinceStart();
+        if (Load(last.registration) == id) {
+            const std::uint32_t gap = now - Load(last.atMs);
+            maxSteadyGapMs_ = std::max(maxSteadyGapMs_, gap);
+        }
+        Store(last.registration, id);
+        Store(last.atMs, now);
+    }
     if (context != clients_[record.client]->context) {
         Violation("user context",
                   Text("registration ", id, " ticked with another user context than its own"));
@@ -1580,7 +1667,10 @@ void CStressRun::PrintSummary(std::chrono::milliseconds stopTime) const {
         static_cast<unsigned long long>(limitedSent_.load()),
         static_cast<unsigned long long>(napTicks_.load()),
         static_cast<unsigned long long>(shortNapsAccounted_));
-    std::printf("short sleeps ticked at most %u ms late\n", maxNapLatenessMs_);
+    std::printf(
+        "short sleeps ticked at most %u ms late; steady every-second events went at "
+        "most %u ms without a tick\n",
+        maxNapLatenessMs_, maxSteadyGapMs_);
     std::printf("clock: %llu jumps, %llu zone changes%s\n",
                 static_cast<unsigned long long>(clockJumps_.load()),
                 static_cast<unsigned long long>(zoneChanges_.load()),
@@ -1634,9 +1724,11 @@ int CStressRun::Execute() {
     StartModule();
 
     Phase("warm-up");
+    TouchEveryZone();
     RunClients(std::chrono::seconds(std::clamp(options_.seconds / 5, 2, 10)), false, false);
     WaitForReplies();
     WaitForTicks();
+    CheckSteadySlots();
     Phase("warm-up: unregistering everything");
     UnregisterEverything(1);
     Drain();
@@ -1649,6 +1741,7 @@ int CStressRun::Execute() {
     WaitForReplies();
     Phase("waiting for limited events and sleeps");
     WaitForTicks();
+    CheckSteadySlots();
     Phase("unregistering everything");
     UnregisterEverything(mainFirst);
     Drain();
@@ -1681,11 +1774,14 @@ void RestartWithoutMallocThreadCaches(char** argv) {
                                   ? std::string(kTunable)
                                   : std::string(tunables) + ":" + kTunable;
     setenv("GLIBC_TUNABLES", value.c_str(), 1);
-    execv("/proc/self/exe", argv);
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) execv(self.c_str(), argv);
+    const std::string reason = error ? error.message() : std::strerror(errno);
     std::fprintf(stderr,
                  "note: cannot restart without malloc's thread caches (%s); the heap "
                  "figures will be rough\n",
-                 std::strerror(errno));
+                 reason.c_str());
 #else
     static_cast<void>(argv);
 #endif

@@ -243,6 +243,30 @@ TEST_F(TimeSchedulerTest, AJumpBackRedeliversAnOccurrence) {
     EXPECT_EQ(delivered[1].at.time_of_day().total_seconds(), 14 * 3600);
 }
 
+TEST_F(TimeSchedulerTest, JumpsThatCancelOutBetweenTwoChecksLoseNoTick) {
+    CTimeScheduler::Options options;
+    options.checkPeriod = 3s;
+    StartAlignedToSecond(boost::posix_time::milliseconds(100));
+    Create(std::move(options));
+    Add(Event("0 0 0 1 1 ? 2099"), "keeper");  // the observer starts its first period
+    std::this_thread::sleep_for(100ms);
+    clock->Jump(hours(24));
+    // Both timers are set a day ahead of what the clock will read again shortly.
+    Add(Event("* * * * * ?"), "every second");
+    scheduler->RegisterSleepEvent(1, Data("nap"), nullptr);
+    std::this_thread::sleep_for(300ms);
+    clock->Jump(-hours(24));
+    const auto jumpedBack = std::chrono::steady_clock::now();
+    // The next check, under three seconds away, finds the timers off and re-plans them.
+    ASSERT_TRUE(ticks->WaitFor(2, 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - jumpedBack, 4s);
+    std::this_thread::sleep_for(1100ms);  // the sleep and the first second have both ticked
+    std::set<std::string> names;
+    for (const Tick& tick : ticks->Ticks())
+        names.insert(tick.userData);
+    EXPECT_EQ(names, (std::set<std::string>{"Text:every second", "Text:nap"}));
+}
+
 TEST_F(TimeSchedulerTest, ClockChangesWhileIdleAreNotReportedLater) {
     clock->Jump(hours(5));
     std::this_thread::sleep_for(300ms);
