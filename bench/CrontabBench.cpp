@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include "BenchTable.h"
 #include "Scheduler/crontab/CronRangeFinder.h"
 #include "Scheduler/crontab/CronTab.h"
 #include "Scheduler/crontab/CrontabParser.h"
@@ -137,15 +138,65 @@ void RegisterAll() {
     benchmark::RegisterBenchmark("BM_FindNextRange/3 definitions", FindNextRange);
 }
 
+// The bound a benchmark's CPU time must stay under, in ns; empty when it has none.
+std::string TargetFor(const std::string& name) {
+    if (name == Name("BM_Parse", "0 30 8 ? * mon-fri")) return "< 1000";
+    if (name == Name("BM_FindNext", "* * * * * ?")) return "< 70";
+    for (const char* search : {"BM_FindNext/", "BM_FindPrevious/", "BM_NextOccurrence/"}) {
+        if (name.rfind(search, 0) == 0) return "< 300";
+    }
+    return "";
+}
+
+// Prints the medians (or the single runs) as rows of the project's benchmark table.
+class CTableReporter : public benchmark::BenchmarkReporter {
+public:
+    bool ReportContext(const Context&) override { return true; }
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            if (!median && !single) continue;
+            const std::string name = run.run_name.str();
+            const double nanoseconds = run.GetAdjustedCPUTime() *
+                                       benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
+                                       benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const std::string target = TargetFor(name);
+            const bool pass = target.empty() || nanoseconds < std::stod(target.substr(2));
+            rows_.push_back({name, nanoseconds, "ns", target, pass});
+        }
+    }
+    void Finalize() override { PrintBenchTable(rows_, true); }
+    bool AllPassed() const { return AllPass(rows_); }
+
+private:
+    std::vector<BenchRow> rows_;
+};
+
 }  // namespace
 
+// --table prints the project's benchmark table (CPU time of the median run, with the
+// targets) instead of Google Benchmark's own report.
 int main(int argc, char** argv) {
+    const bool table = HasFlag(argc, argv, "--table");
+    std::vector<char*> arguments;
+    for (int i = 0; i < argc; ++i) {
+        if (std::string(argv[i]) != "--table") arguments.push_back(argv[i]);
+    }
+    int count = static_cast<int>(arguments.size());
     RegisterAll();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
         return 1;
     }
-    benchmark::RunSpecifiedBenchmarks();
+    bool pass = true;
+    if (table) {
+        CTableReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        pass = reporter.AllPassed();
+    } else {
+        benchmark::RunSpecifiedBenchmarks();
+    }
     benchmark::Shutdown();
-    return 0;
+    return pass ? 0 : 1;
 }

@@ -22,6 +22,7 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "BenchTable.h"
 #include "Scheduler/crontab/CrontabParser.h"
 #include "Scheduler/crontab/CrontabScheduler.h"
 #include "Scheduler/timescheduler/TimeScheduler.h"
@@ -124,14 +125,6 @@ private:
     std::vector<std::int64_t> lateness_;  // microseconds
 };
 
-struct Row {
-    std::string name;
-    double value;
-    std::string unit;
-    std::string target;  // empty: informational
-    bool pass = true;
-};
-
 double Seconds(SteadyClock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
@@ -163,17 +156,11 @@ std::string ExactSecond(ptime t) {
 }
 
 // Nearest-rank percentile of sorted values.
-std::int64_t Percentile(const std::vector<std::int64_t>& sorted, double fraction) {
-    const auto rank =
-        static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(sorted.size())));
-    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
-}
-
 // AddTab throughput, heap per event and re-planning, on one registry that grows to 100k
 // hourly events. The clock starts half a minute past an hour, so that no event ticks while
 // the registry is measured; the observer's period is longer than the run, so that only the
 // timed calls re-plan.
-void MeasureRegistry(std::vector<Row>& rows) {
+void MeasureRegistry(std::vector<BenchRow>& rows) {
     const std::string text = "0 0 * * * ?";
     auto clock = std::make_shared<CAdjustableClock>();
     const ScopedClock useClock(clock);
@@ -243,7 +230,7 @@ void MeasureRegistry(std::vector<Row>& rows) {
     scheduler.reset();  // before the clock is put back
 }
 
-void AddLatenessRows(std::vector<Row>& rows, const std::string& label,
+void AddLatenessRows(std::vector<BenchRow>& rows, const std::string& label,
                      std::vector<std::int64_t> lateness, std::size_t expected, double p99TargetMs) {
     std::sort(lateness.begin(), lateness.end());
     const std::string name =
@@ -261,7 +248,7 @@ void AddLatenessRows(std::vector<Row>& rows, const std::string& label,
 }
 
 // One event at a time, each due at the next whole second (at least 200 ms ahead).
-void MeasureSingleEventLateness(std::vector<Row>& rows) {
+void MeasureSingleEventLateness(std::vector<BenchRow>& rows) {
     auto recorder = std::make_shared<CLatenessRecorder>();
     CTimeScheduler scheduler(NullLoggerBridge());
     scheduler.AddTickHandler(recorder);
@@ -280,7 +267,7 @@ void MeasureSingleEventLateness(std::vector<Row>& rows) {
 
 // 10k events with distinct user data, all due in the same second. Registration must end
 // before that second: the lead doubles and the round repeats when it does not.
-void MeasureCrowdLateness(std::vector<Row>& rows) {
+void MeasureCrowdLateness(std::vector<BenchRow>& rows) {
     auto recorder = std::make_shared<CLatenessRecorder>();
     CTimeScheduler scheduler(NullLoggerBridge());
     scheduler.AddTickHandler(recorder);
@@ -323,24 +310,13 @@ void MeasureCrowdLateness(std::vector<Row>& rows) {
                     kCrowdSize * kCrowdRounds, 50.0);
 }
 
-void PrintTable(const std::vector<Row>& rows) {
-    std::printf("%-58s %14s  %-8s %-9s %s\n", "measurement", "value", "unit", "target", "verdict");
-    std::printf("%s\n", std::string(100, '-').c_str());
-    for (const Row& row : rows) {
-        std::printf("%-58s %14.3f  %-8s %-9s %s\n", row.name.c_str(), row.value, row.unit.c_str(),
-                    row.target.empty() ? "-" : row.target.c_str(),
-                    row.target.empty() ? "-" : (row.pass ? "pass" : "FAIL"));
-    }
-}
-
 }  // namespace
 
-int main() {
-    std::vector<Row> rows;
+int main(int argc, char** argv) {
+    std::vector<BenchRow> rows;
     MeasureRegistry(rows);
     MeasureSingleEventLateness(rows);
     MeasureCrowdLateness(rows);
-    PrintTable(rows);
-    const bool allPass = std::all_of(rows.begin(), rows.end(), [](const Row& r) { return r.pass; });
-    return allPass ? EXIT_SUCCESS : EXIT_FAILURE;
+    PrintBenchTable(rows, !HasFlag(argc, argv, "--no-header"));
+    return AllPass(rows) ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, tests, benchmarks and fuzzers need.
+# Installs the Debian packages the build, tests, benchmarks and fuzzers need (gdb: the
+# stress program's watchdog prints every thread's stack with it).
 # Idempotent: when everything is present it prints nothing and returns at once.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
   libprotobuf-dev protobuf-compiler
   libicu-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  gdb
 )
 
 missing=()
