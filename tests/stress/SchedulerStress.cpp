@@ -2,7 +2,8 @@
 // eleven requests, valid and broken, through the in-process bus while hundreds of events tick
 // every second, registrations replace and delete each other and the module's clock jumps.
 // Checks that every answered request is answered exactly once, that no registration ticks
-// after it was replaced or removed, that occurrence limits hold, that memory returns to its
+// after it was replaced or removed, that occurrence limits hold, that short sleeps tick, that
+// steady every-second events tick again once the clock rests, that memory returns to its
 // baseline and that a forced stop ends every thread within a second. A watchdog turns a hang
 // into a failure with the stack of every thread. Exit code 0: clean; 1: violations; 2: usage.
 //
@@ -19,8 +20,8 @@
 #include <array>
 #include <atomic>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +29,9 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -36,6 +40,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -76,15 +81,20 @@ namespace {
 using namespace std::chrono_literals;
 namespace Kernel = Zent::Common::Kernel;
 namespace Messages = Zent::Common::Message::Scheduler;
-namespace MessageType = Zent::Common::Message::Scheduler::MessageType;
+namespace Type = Zent::Common::Message::Scheduler::MessageType;
+using boost::posix_time::hours;
 using boost::posix_time::ptime;
+using boost::posix_time::seconds;
 using boost::posix_time::time_duration;
 using Zent::Common::DataDefinition::Common::UTCTime;
 using Zent::Common::DataDefinition::Scheduler::TimeEvent;
 using Zent::Common::DataDefinition::Scheduler::TimeRangeItem;
+using Zent::Common::Module::CResponse;
+using Zent::Common::Module::CResponseException;
 using Zent::Common::Security::CUserContext;
 using SteadyClock = std::chrono::steady_clock;
 using Rng = std::mt19937_64;
+using Count = std::atomic<unsigned long long>;
 
 // The module's copy of the clock seam, looked up by its mangled name:
 // Zent::Scheduler::SetCurrentClock(std::shared_ptr<Zent::Scheduler::IClock>).
@@ -94,25 +104,26 @@ using SetClockFunction = void (*)(std::shared_ptr<Zent::Scheduler::IClock>);
 
 constexpr std::int32_t kSlotTickType = 9200;
 constexpr std::int32_t kNapTickType = 9201;
+constexpr std::uint32_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 // A slot no registration ever uses.
-constexpr std::uint32_t kUnknownSlot = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kUnknownSlot = kMaxU32;
 // Replies a client may wait for at once.
 constexpr int kWindow = 16;
 // The shortest long sleep: far beyond any clock jump of the run.
 constexpr std::uint32_t kLongSleepSeconds = 10'000'000;
-const time_duration kMaxClockShift = boost::posix_time::hours(48);
+const time_duration kMaxClockShift = hours(48);
 // The module compares its clocks every 10 s: a clock set back stalls the events until the
 // next comparison re-plans them, and a chain of such jumps may stall them for longer. Once
 // the clock rests, each every-second event must tick again within a comparison and a bit.
 constexpr std::uint32_t kClockSettlesMs = 12'000;
 // How recent the last tick of an every-second event must be once the clock has settled.
 constexpr std::uint32_t kMaxTickAgeMs = 3'000;
-constexpr std::size_t kShownViolations = 5;  // of each kind
+constexpr unsigned long long kShownViolations = 5;  // of each kind
 
 struct Options {
     int seconds = 20;
-    int clients = 4;
-    int events = 300;
+    std::uint32_t clients = 4;
+    std::uint32_t events = 300;
     std::uint64_t seed = std::random_device{}();
     int watchdogSeconds = 30;
     std::uint32_t maxRequests = 50'000'000;
@@ -140,52 +151,33 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "%s needs a value\n%s", name.c_str(), kUsage);
+        const char* text = i + 1 < argc ? argv[++i] : "";
+        char* rest = nullptr;
+        errno = 0;
+        const unsigned long long value = std::strtoull(text, &rest, 10);
+        if (*text == '\0' || *rest != '\0' || errno != 0) {
+            std::fprintf(stderr, "%s needs a number, not \"%s\"\n%s", name.c_str(), text, kUsage);
             return std::nullopt;
         }
-        std::uint64_t value = 0;
-        try {
-            std::size_t used = 0;
-            value = std::stoull(argv[++i], &used);
-            if (argv[i][used] != '\0') throw std::invalid_argument("trailing text");
-        } catch (const std::exception&) {
-            std::fprintf(stderr, "%s: not a number: %s\n%s", name.c_str(), argv[i], kUsage);
-            return std::nullopt;
-        }
-        const auto bounded = [&](std::uint64_t low, std::uint64_t high) {
-            if (value < low || value > high) {
-                std::fprintf(stderr, "%s must lie in %llu..%llu\n", name.c_str(),
-                             static_cast<unsigned long long>(low),
-                             static_cast<unsigned long long>(high));
-                return false;
-            }
-            return true;
+        bool known = false;
+        bool inRange = true;
+        const auto take = [&](const char* flag, auto& field, unsigned long long low,
+                              unsigned long long high) {
+            if (name != flag) return;
+            known = true;
+            inRange = low <= value && value <= high;
+            if (!inRange) std::fprintf(stderr, "%s must lie in %llu..%llu\n", flag, low, high);
+            field = static_cast<std::remove_reference_t<decltype(field)>>(value);
         };
-        if (name == "--seconds") {
-            if (!bounded(1, 86400)) return std::nullopt;
-            options.seconds = static_cast<int>(value);
-        } else if (name == "--clients") {
-            if (!bounded(1, 64)) return std::nullopt;
-            options.clients = static_cast<int>(value);
-        } else if (name == "--events") {
-            if (!bounded(1, 100000)) return std::nullopt;
-            options.events = static_cast<int>(value);
-        } else if (name == "--seed") {
-            options.seed = value;
-        } else if (name == "--watchdog") {
-            if (!bounded(1, 3600)) return std::nullopt;
-            options.watchdogSeconds = static_cast<int>(value);
-        } else if (name == "--jump-gap") {
-            if (!bounded(0, 3600)) return std::nullopt;
-            options.jumpGapSeconds = static_cast<int>(value);
-        } else if (name == "--max-requests") {
-            if (!bounded(1000, 100'000'000)) return std::nullopt;
-            options.maxRequests = static_cast<std::uint32_t>(value);
-        } else {
-            std::fprintf(stderr, "unknown option %s\n%s", name.c_str(), kUsage);
-            return std::nullopt;
-        }
+        take("--seconds", options.seconds, 1, 86400);
+        take("--clients", options.clients, 1, 64);
+        take("--events", options.events, 1, 100000);
+        take("--seed", options.seed, 0, std::numeric_limits<std::uint64_t>::max());
+        take("--watchdog", options.watchdogSeconds, 1, 3600);
+        take("--jump-gap", options.jumpGapSeconds, 0, 3600);
+        take("--max-requests", options.maxRequests, 1000, 100'000'000);
+        if (!known) std::fprintf(stderr, "unknown option %s\n%s", name.c_str(), kUsage);
+        if (!known || !inRange) return std::nullopt;
     }
     if (options.events < 2 * options.clients) {
         std::fprintf(stderr, "--events must be at least twice --clients\n%s", kUsage);
@@ -194,10 +186,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     return options;
 }
 
-template <typename... Parts>
-std::string Text(const Parts&... parts) {
+template <typename... Pieces>
+std::string Text(const Pieces&... pieces) {
     std::ostringstream out;
-    (out << ... << parts);
+    (out << ... << pieces);
     return out.str();
 }
 
@@ -208,23 +200,20 @@ struct RequestKind {
     const char* name;
 };
 constexpr std::array<RequestKind, 11> kKinds = {{
-    {MessageType::GetNextTimeRangeRequest, MessageType::GetNextTimeRangeResponse,
-     "GetNextTimeRange"},
-    {MessageType::GetRemainingTimeBySpecRequest, MessageType::GetRemainingTimeResponse,
-     "GetRemainingTimeBySpec"},
-    {MessageType::GetRemainingTimeByUserDataRequest, MessageType::GetRemainingTimeResponse,
+    {Type::GetNextTimeRangeRequest, Type::GetNextTimeRangeResponse, "GetNextTimeRange"},
+    {Type::GetRemainingTimeBySpecRequest, Type::GetRemainingTimeResponse, "GetRemainingTimeBySpec"},
+    {Type::GetRemainingTimeByUserDataRequest, Type::GetRemainingTimeResponse,
      "GetRemainingTimeByUserData"},
-    {MessageType::RegisterSleepEvent, 0, "RegisterSleepEvent"},
-    {MessageType::RegisterTimeEvent, MessageType::RegisterTimeEventResponse, "RegisterTimeEvent"},
-    {MessageType::UnregisterTimeEvent, 0, "UnregisterTimeEvent"},
-    {MessageType::ValidateTimeEvent, MessageType::ValidateTimeEventResponse, "ValidateTimeEvent"},
-    {MessageType::GetLastTickRequest, MessageType::GetLastTickResponse, "GetLastTick"},
-    {MessageType::GetAllTimeZoneDetailsRequest, MessageType::GetAllTimeZoneDetailsResponse,
+    {Type::RegisterSleepEvent, 0, "RegisterSleepEvent"},
+    {Type::RegisterTimeEvent, Type::RegisterTimeEventResponse, "RegisterTimeEvent"},
+    {Type::UnregisterTimeEvent, 0, "UnregisterTimeEvent"},
+    {Type::ValidateTimeEvent, Type::ValidateTimeEventResponse, "ValidateTimeEvent"},
+    {Type::GetLastTickRequest, Type::GetLastTickResponse, "GetLastTick"},
+    {Type::GetAllTimeZoneDetailsRequest, Type::GetAllTimeZoneDetailsResponse,
      "GetAllTimeZoneDetails"},
-    {MessageType::GetTimeZoneDetailsRequest, MessageType::GetTimeZoneDetailsResponse,
-     "GetTimeZoneDetails"},
-    {MessageType::GetNextOccurrencesByUserDataRequest,
-     MessageType::GetNextOccurrencesByUserDataResponse, "GetNextOccurrencesByUserData"},
+    {Type::GetTimeZoneDetailsRequest, Type::GetTimeZoneDetailsResponse, "GetTimeZoneDetails"},
+    {Type::GetNextOccurrencesByUserDataRequest, Type::GetNextOccurrencesByUserDataResponse,
+     "GetNextOccurrencesByUserData"},
 }};
 
 std::size_t KindIndex(std::int32_t type) {
@@ -234,46 +223,40 @@ std::size_t KindIndex(std::int32_t type) {
     throw std::logic_error("not a scheduler request type: " + std::to_string(type));
 }
 
-// The user data of a registration. The scheduler tells registrations apart by the slot;
-// the id of the request that registered it tells its ticks apart from those of the
-// registration it replaced.
-class CSlotTick : public Kernel::IMessage {
+// The user data of a registration. The scheduler tells registrations apart by the key: the
+// slot of a time event (kSlotTickType), the request id of a sleep (kNapTickType). The id of
+// the request that registered it tells a slot's ticks apart from those of the registration
+// it replaced.
+class CTag : public Kernel::IMessage {
 public:
-    CSlotTick(std::uint32_t slot, std::uint32_t registration)
-        : slot_(slot), registration_(registration) {}
-    std::int32_t GetType() const override { return kSlotTickType; }
+    CTag(std::int32_t type, std::uint32_t key, std::uint32_t id)
+        : type_(type), key_(key), id_(id) {}
+    std::int32_t GetType() const override { return type_; }
     std::string GetTypeName() const override {
-        return Text("StressTick:", slot_, "#", registration_);
+        return type_ == kSlotTickType ? Text("StressTick:", key_, "#", id_)
+                                      : Text("StressNap:", key_);
     }
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override {
-        const auto* tick = dynamic_cast<const CSlotTick*>(other.get());
-        return tick != nullptr && tick->slot_ == slot_;
+        const auto* tag = dynamic_cast<const CTag*>(other.get());
+        return tag != nullptr && tag->type_ == type_ && tag->key_ == key_;
     }
-    std::size_t GetHash() const override { return std::hash<std::uint32_t>{}(slot_); }
-    std::uint32_t Slot() const { return slot_; }
-    std::uint32_t Registration() const { return registration_; }
+    std::size_t GetHash() const override { return std::hash<std::uint32_t>{}(key_); }
+    std::uint32_t Key() const { return key_; }
+    std::uint32_t Id() const { return id_; }
 
 private:
-    std::uint32_t slot_;
-    std::uint32_t registration_;
+    std::int32_t type_;
+    std::uint32_t key_;
+    std::uint32_t id_;
 };
 
-// The user data of one sleep registration.
-class CNapTick : public Kernel::IMessage {
-public:
-    explicit CNapTick(std::uint32_t request) : request_(request) {}
-    std::int32_t GetType() const override { return kNapTickType; }
-    std::string GetTypeName() const override { return Text("StressNap:", request_); }
-    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override {
-        const auto* nap = dynamic_cast<const CNapTick*>(other.get());
-        return nap != nullptr && nap->request_ == request_;
-    }
-    std::size_t GetHash() const override { return std::hash<std::uint32_t>{}(request_); }
-    std::uint32_t Request() const { return request_; }
+std::shared_ptr<CTag> SlotTag(std::uint32_t slot, std::uint32_t id) {
+    return std::make_shared<CTag>(kSlotTickType, slot, id);
+}
 
-private:
-    std::uint32_t request_;
-};
+std::shared_ptr<CTag> NapTag(std::uint32_t request) {
+    return std::make_shared<CTag>(kNapTickType, request, request);
+}
 
 class CStressUser : public Zent::Common::Security::IUser {
 public:
@@ -306,10 +289,8 @@ enum class Role : std::uint8_t {
     LongNap,       // a sleep that never ticks within the run
 };
 
-enum class Outcome : std::uint8_t { None, Response, Error };
-
 // One sent request. Its sender fills it in before sending; afterwards only the observer
-// changes it, through Load and Store (replies, outcome, ticks).
+// changes it, through Load and Store (replies, refused, ticks).
 struct RequestRecord {
     std::int32_t type;  // 0: never sent
     std::uint32_t slot;
@@ -319,7 +300,7 @@ struct RequestRecord {
     std::uint8_t limit;  // Limited: the occurrence limit; ShortNap: the seconds
     Role role;
     std::uint8_t replies;
-    Outcome outcome;
+    bool refused;  // answered with an error
 };
 
 template <typename Field>
@@ -332,31 +313,21 @@ void Store(Field& field, Field value) {
     std::atomic_ref<Field>(field).store(value, std::memory_order_relaxed);
 }
 
-// The records of all requests, indexed by request id, in memory mapped for them alone: the
-// heap figures stay those of the module and the bus, and pages are used only as ids are.
-class CRequestBook {
-public:
-    explicit CRequestBook(std::uint32_t capacity)
-        : size_((std::size_t{capacity} + 1) * sizeof(RequestRecord)),
-          records_(static_cast<RequestRecord*>(mmap(nullptr, size_, PROT_READ | PROT_WRITE,
-                                                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1,
-                                                    0))),
-          capacity_(capacity) {
-        if (records_ == MAP_FAILED) throw std::runtime_error("cannot map the request records");
-    }
-    ~CRequestBook() { munmap(records_, size_); }
-    CRequestBook(const CRequestBook&) = delete;
-    CRequestBook& operator=(const CRequestBook&) = delete;
-
-    // Ids run from 1 to Capacity().
-    std::uint32_t Capacity() const { return capacity_; }
-    RequestRecord& operator[](std::uint32_t id) { return records_[id]; }
-
-private:
-    std::size_t size_;
-    RequestRecord* records_;
-    std::uint32_t capacity_;
+// The records of all requests, indexed by request id from 1, in memory mapped for them alone:
+// the heap figures stay those of the module and the bus, and pages are used only as ids are.
+struct Unmap {
+    std::size_t bytes;
+    void operator()(RequestRecord* records) const { munmap(records, bytes); }
 };
+using RequestBook = std::unique_ptr<RequestRecord[], Unmap>;
+
+RequestBook MapRequestBook(std::uint32_t capacity) {
+    const std::size_t bytes = (std::size_t{capacity} + 1) * sizeof(RequestRecord);
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (memory == MAP_FAILED) throw std::runtime_error("cannot map the request records");
+    return RequestBook(static_cast<RequestRecord*>(memory), Unmap{bytes});
+}
 
 // Crontab texts that match every second.
 constexpr std::array kEverySecond = {"* * * * * ?", "*/1 * * * * ?", "0-59 * * * * ?",
@@ -404,9 +375,14 @@ Integer Uniform(Rng& rng, Integer low, Integer high) {
     return std::uniform_int_distribution<Integer>(low, high)(rng);
 }
 
+// The index of one of `weights`, drawn in proportion to them.
+int Weighted(Rng& rng, std::initializer_list<double> weights) {
+    return std::discrete_distribution<int>(weights)(rng);
+}
+
 template <typename Array>
 auto Pick(Rng& rng, const Array& values) {
-    return values[Uniform<std::size_t>(rng, 0, values.size() - 1)];
+    return values[Uniform<std::size_t>(rng, 0, std::size(values) - 1)];
 }
 
 UTCTime Utc(const ptime& t) {
@@ -415,45 +391,23 @@ UTCTime Utc(const ptime& t) {
 
 // A record with one field out of range.
 UTCTime BrokenUtc(Rng& rng, const ptime& now) {
+    using Spoil = void (*)(UTCTime&);
+    static constexpr Spoil kSpoils[] = {
+        [](UTCTime& t) { t.set_month(0); },
+        [](UTCTime& t) { t.set_month(13); },
+        [](UTCTime& t) { t.set_month(-1); },
+        [](UTCTime& t) { t.set_day(0); },
+        [](UTCTime& t) { t.set_day(32); },
+        [](UTCTime& t) { t.set_day(std::numeric_limits<std::int32_t>::min()); },
+        [](UTCTime& t) { t.set_year(0); },
+        [](UTCTime& t) { t.set_year(1399); },
+        [](UTCTime& t) { t.set_year(10000); },
+        [](UTCTime& t) { t.set_year(std::numeric_limits<std::int32_t>::max()); },
+        [](UTCTime& t) { t.set_month(2), t.set_day(30); },
+        [](UTCTime& t) { t.set_month(4), t.set_day(31); },
+    };
     UTCTime t = Utc(now);
-    switch (Uniform(rng, 0, 11)) {
-        case 0:
-            t.set_month(0);
-            break;
-        case 1:
-            t.set_month(13);
-            break;
-        case 2:
-            t.set_day(0);
-            break;
-        case 3:
-            t.set_day(32);
-            break;
-        case 4:
-            t.set_year(0);
-            break;
-        case 5:
-            t.set_year(10000);
-            break;
-        case 6:
-            t.set_year(std::numeric_limits<std::int32_t>::max());
-            break;
-        case 7:
-            t.set_month(2), t.set_day(30);
-            break;
-        case 8:
-            t.set_month(-1);
-            break;
-        case 9:
-            t.set_day(std::numeric_limits<std::int32_t>::min());
-            break;
-        case 10:
-            t.set_year(1399);
-            break;
-        default:
-            t.set_month(4), t.set_day(31);
-            break;
-    }
+    Pick(rng, kSpoils)(t);
     return t;
 }
 
@@ -466,7 +420,31 @@ UTCTime IncompleteUtc(const ptime& now) {
 
 // A time within a year of `now`, either way.
 ptime Around(Rng& rng, const ptime& now) {
-    return now + boost::posix_time::seconds(Uniform<std::int64_t>(rng, -31'536'000, 31'536'000));
+    return now + seconds(Uniform<std::int64_t>(rng, -31'536'000, 31'536'000));
+}
+
+// A time to start from, drawn with `weights` for: all fields zero (meaning now), within a
+// year of now, one field out of range, and `late`.
+UTCTime SomeTime(Rng& rng, const ptime& now, std::initializer_list<double> weights,
+                 const char* late = "2098-12-31 23:59:59") {
+    switch (Weighted(rng, weights)) {
+        case 0:
+            return UTCTime();
+        case 1:
+            return Utc(Around(rng, now));
+        case 2:
+            return BrokenUtc(rng, now);
+        default:
+            return Utc(boost::posix_time::time_from_string(late));
+    }
+}
+
+// A very long list: the longest text the run sends, valid in the end.
+std::string LongList() {
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += std::to_string(i % 60) + ",";
+    return text + "0 * * * * ?";
 }
 
 std::string GarbageText(Rng& rng) {
@@ -477,17 +455,15 @@ std::string GarbageText(Rng& rng) {
                 c = static_cast<char>(Uniform(rng, 0, 255));
             return text;
         }
-        case 1: {  // a very long list
-            std::string text;
-            for (int i = 0; i < 2000; ++i)
-                text += std::to_string(i % 60) + ",";
-            return text + "0 * * * * ?";
-        }
+        case 1:
+            return LongList();
         case 2: {  // a valid text with one field spoiled
-            std::string fields[6] = {"0", "*", "*", "*", "*", "?"};
+            std::array<std::string, 6> fields = {"0", "*", "*", "*", "*", "?"};
             fields[Uniform(rng, 0, 5)] = Pick(rng, kBadFields);
-            return fields[0] + " " + fields[1] + " " + fields[2] + " " + fields[3] + " " +
-                   fields[4] + " " + fields[5];
+            std::string text = fields[0];
+            for (int i = 1; i < 6; ++i)
+                text += " " + fields[i];
+            return text;
         }
         default:
             return Pick(rng, kBroken);
@@ -508,12 +484,12 @@ TimeEvent ValidEvent(Rng& rng, const ptime& now, bool everySecond) {
     event.set_utclocal(Chance(rng, 0.85));
     const int variant = Uniform(rng, 0, 99);
     if (variant < 12) {
-        *event.mutable_starttime() = Utc(now + boost::posix_time::seconds(Uniform(rng, 0, 5)));
+        *event.mutable_starttime() = Utc(now + seconds(Uniform(rng, 0, 5)));
     } else if (variant < 17) {
-        *event.mutable_starttime() = Utc(now - boost::posix_time::hours(24));
+        *event.mutable_starttime() = Utc(now - hours(24));
     } else if (variant < 25) {
         *event.mutable_range()->mutable_rangedefinitionendtime() =
-            Utc(now + boost::posix_time::seconds(Uniform(rng, 3600, 30 * 86400)));
+            Utc(now + seconds(Uniform(rng, 3600, 30 * 86400)));
     } else if (variant < 28) {
         event.set_delay(0);
     } else if (variant < 32 && !everySecond) {
@@ -525,54 +501,34 @@ TimeEvent ValidEvent(Rng& rng, const ptime& now, bool everySecond) {
 // A valid-looking event with one defect.
 TimeEvent BrokenEvent(Rng& rng, const ptime& now) {
     TimeEvent event = ValidEvent(rng, now, Chance(rng, 0.5));
-    switch (Uniform(rng, 0, 10)) {
-        case 0:
-            event.set_timespecification(GarbageText(rng));
-            break;
-        case 1:
-            *event.mutable_starttime() = BrokenUtc(rng, now);
-            break;
-        case 2:
-            *event.mutable_starttime() = IncompleteUtc(now);
-            break;
-        case 3:
-            *event.mutable_range()->mutable_rangedefinitionendtime() = BrokenUtc(rng, now);
-            break;
-        case 4:
-            *event.mutable_range()->mutable_rangedefinitionendtime() =
-                Utc(now - boost::posix_time::hours(1));
-            break;
-        case 5:
-            event.mutable_range()->set_rangedefinitionoccurences(0);
-            break;
-        case 6:
-            event.set_delay(Chance(rng, 0.5) ? std::numeric_limits<std::int32_t>::max() : -5);
-            break;
-        case 7:
-            event.clear_timespecification();
-            break;
-        case 8:
-            *event.mutable_range()->mutable_rangedefinitionendtime() = IncompleteUtc(now);
-            break;
-        case 9:
-            *event.mutable_starttime() = Utc(now + boost::posix_time::hours(48));
-            *event.mutable_range()->mutable_rangedefinitionendtime() =
-                Utc(now + boost::posix_time::hours(24));
-            break;
-        default:
-            event.set_timespecification(Pick(rng, kBroken));
-            break;
-    }
+    const auto start = [&] { return event.mutable_starttime(); };
+    const auto end = [&] { return event.mutable_range()->mutable_rangedefinitionendtime(); };
+    constexpr std::int32_t kMaxDelay = std::numeric_limits<std::int32_t>::max();
+    const int defect = Uniform(rng, 0, 10);
+    if (defect == 0) event.set_timespecification(GarbageText(rng));
+    if (defect == 1) event.set_timespecification(Pick(rng, kBroken));
+    if (defect == 2) event.clear_timespecification();
+    if (defect == 3) *start() = BrokenUtc(rng, now);
+    if (defect == 4) *start() = IncompleteUtc(now);
+    if (defect == 5) *end() = BrokenUtc(rng, now);
+    if (defect == 6) *end() = IncompleteUtc(now);
+    if (defect == 7) *end() = Utc(now - hours(1));
+    if (defect == 8) *start() = Utc(now + hours(48)), *end() = Utc(now + hours(24));
+    if (defect == 9) event.mutable_range()->set_rangedefinitionoccurences(0);
+    if (defect == 10) event.set_delay(Chance(rng, 0.5) ? kMaxDelay : -5);
     return event;
 }
 
+// A valid event (every second with chance `everySecond`) with chance `valid`, else a broken one.
+TimeEvent SomeEvent(Rng& rng, const ptime& now, double valid, double everySecond) {
+    return Chance(rng, valid) ? ValidEvent(rng, now, Chance(rng, everySecond))
+                              : BrokenEvent(rng, now);
+}
+
 std::size_t CountThreads() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
-    }
-    return count;
+    using std::filesystem::directory_iterator;
+    return static_cast<std::size_t>(
+        std::distance(directory_iterator("/proc/self/task"), directory_iterator()));
 }
 
 // Heap bytes in use: the sanitizer's allocator when there is one, malloc's arenas otherwise.
@@ -584,103 +540,878 @@ std::size_t HeapInUse() {
 #endif
 }
 
-std::string ErrorText(const Zent::Common::Module::CResponseException& reply) {
+std::string ErrorText(const CResponseException& reply) {
     if (!reply.GetHolder()) return "an error reply without an exception";
-    std::string text;
     try {
         reply.GetHolder()->Rethrow();
     } catch (const std::exception& e) {
-        text = e.what();
+        return e.what();
     } catch (...) {
-        text = "an exception that is no std::exception";
+        return "an exception that is no std::exception";
     }
-    return text;
+    return "";
 }
 
+// Polls `done` until it holds or `deadline` passes; whether it holds.
+template <typename Done>
+bool WaitUntil(Done done, SteadyClock::time_point deadline, SteadyClock::duration step = 20ms) {
+    while (!done()) {
+        if (SteadyClock::now() >= deadline) return false;
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
+
+// One run: a warm-up that takes the heap baseline, the main phase with the clock changing,
+// then a forced stop in the middle of a final burst of requests.
 class CStressRun {
 public:
-    explicit CStressRun(Options options);
-    ~CStressRun();
+    explicit CStressRun(Options options)
+        : options_(options), records_(MapRequestBook(options.maxRequests)) {
+        slotCount_ = options_.events + std::max(4u, options_.events / 10);
+        retiredBelow_.assign(slotCount_, 0);
+        retiredBy_.assign(slotCount_, 0);
+        steadyTicks_.resize(options_.events);
+        std::vector<double> weights;
+        for (const Operation& operation : kOperations)
+            weights.push_back(operation.weight);
+        for (std::uint32_t i = 0; i <= options_.clients; ++i) {
+            auto client = std::make_unique<Client>();
+            client->index = static_cast<std::uint8_t>(i);
+            client->context =
+                std::make_shared<CUserContext>(std::make_shared<CStressUser>(Text("client-", i)));
+            client->rng.seed(options_.seed * 1000003 + i);
+            client->operations = std::discrete_distribution<int>(weights.begin(), weights.end());
+            clients_.push_back(std::move(client));
+        }
+        // Every-second slots and limited slots, dealt round the clients; limited ones fall due
+        // within the first 60% of the main phase.
+        for (std::uint32_t slot = 0; slot < slotCount_; ++slot) {
+            Client& client = *clients_[slot % options_.clients];
+            if (slot < options_.events) {
+                (IsSteady(slot) ? client.steadySlots : client.slots).push_back(slot);
+            } else {
+                const std::int64_t dueMs =
+                    Uniform<std::int64_t>(client.rng, 0, options_.seconds * 600);
+                client.limited.emplace_back(std::chrono::milliseconds(dueMs), slot);
+            }
+        }
+        for (auto& client : clients_)
+            std::sort(client->limited.begin(), client->limited.end());
+        // The main thread's own requests, once the clients are done, may name any slot.
+        for (std::uint32_t slot = 0; slot < options_.events; ++slot)
+            clients_.back()->slots.push_back(slot);
+        violationKinds_.reserve(32);
+        watchdog_ = std::thread([this, done = stopWatchdog_.get_future()] { Watchdog(done); });
+    }
+
+    ~CStressRun() {
+        stopWatchdog_.set_value();
+        watchdog_.join();
+    }
+
     CStressRun(const CStressRun&) = delete;
     CStressRun& operator=(const CStressRun&) = delete;
 
     // The whole run; the process's exit code.
-    int Execute();
+    int Execute() {
+        std::printf(
+            "scheduler_stress: seed %llu, %u clients, %u every-second events, %d s, "
+            "watchdog %d s\n",
+            static_cast<unsigned long long>(options_.seed), options_.clients, options_.events,
+            options_.seconds, options_.watchdogSeconds);
+        Phase("loading the module");
+        StartModule();
+
+        Phase("warm-up");
+        FillCaches();
+        RunClients(std::chrono::seconds(std::clamp(options_.seconds / 5, 2, 10)), false, false);
+        Settle("warm-up: unregistering everything", 1);
+        heapBaseline_ = HeapInUse();
+
+        const std::uint32_t mainFirst = nextId_;
+        Phase("main phase");
+        RunClients(std::chrono::seconds(options_.seconds), true, clockReachable_);
+        Settle("unregistering everything", mainFirst);
+        heapAfter_ = HeapInUse();
+        accountedEnd_ = EndId();
+        shortNapsAccounted_ = shortNapsSent_;
+        if (static_cast<double>(heapAfter_) > 1.05 * static_cast<double>(heapBaseline_)) {
+            Violation("heap", Text("heap in use grew from ", heapBaseline_, " to ", heapAfter_,
+                                   " bytes after unregistering everything"));
+        }
+        CheckRecords(1, accountedEnd_, true);
+
+        Phase("final burst");
+        ForcedStop();
+        host_.reset();
+        std::lock_guard lock(violationLock_);
+        return violationCount_ == 0 ? 0 : 1;
+    }
 
 private:
-    enum Operation {
-        kRegister,
-        kRegisterBroken,
-        kUnregister,
-        kRemainingByUserData,
-        kRemainingBySpec,
-        kNextOccurrences,
-        kNextRange,
-        kValidate,
-        kLastTick,
-        kZoneDetails,
-        kAllZoneDetails,
-        kSleep,
-    };
-
     struct Client {
         std::uint8_t index = 0;
         std::shared_ptr<CUserContext> context;
         Rng rng;
         std::vector<std::uint32_t> slots;        // registered, replaced and removed at will
         std::vector<std::uint32_t> steadySlots;  // registered once a phase
-        std::vector<std::uint32_t> limitedSlots;
-        std::vector<SteadyClock::duration> limitedDue;  // from the start of the main phase
+        // Occurrence-limited slots, by when they fall due from the start of the main phase.
+        std::vector<std::pair<SteadyClock::duration, std::uint32_t>> limited;
         std::size_t limitedSent = 0;
-        std::discrete_distribution<int> operations;
+        std::discrete_distribution<int> operations;  // indexes kOperations
         std::atomic<int> outstanding{0};
         // The long sleeps still registered; the oldest is unregistered to make room.
         std::array<std::uint32_t, 16> longNaps{};
         std::size_t longNapsSent = 0;
     };
 
-    // Setting up and tearing down.
-    void StartModule();
-    void ReachModuleClock();
-    void ForcedStop();
+    void Phase(const char* name) {
+        phase_ = name;
+        ++progress_;
+        std::printf("[%7.1f s] %s\n",
+                    std::chrono::duration<double>(SteadyClock::now() - start_).count(), name);
+        std::fflush(stdout);
+    }
 
-    // Phases.
-    void Phase(const char* name);
-    // The translator builds what it knows of a zone and a locale when first asked: asked
-    // for all of them before the heap baseline is taken, it holds no more afterwards.
-    void TouchEveryZone();
-    void RunClients(std::chrono::seconds length, bool withLimited, bool withClock);
-    void ClientMain(Client& client, SteadyClock::time_point end, bool withLimited);
-    void ClockMain(SteadyClock::time_point end);
-    void WaitForReplies();
-    void WaitForTicks();
+    void StartModule() {
+        Zent::Host::CSchedulerHost::Options hostOptions;
+        hostOptions.logSink = [this](const Zent::Host::LogRecord& record) {
+            const auto level = static_cast<std::size_t>(record.level);
+            ++logLines_[level >= 1 && level <= 4 ? level : 0];
+        };
+        host_ = std::make_unique<Zent::Host::CSchedulerHost>(std::move(hostOptions));
+        host_->GetBus().AddObserver(
+            [this](const auto& message, const auto& context) { Observe(message, context); });
+        threadsBeforeLoad_ = CountThreads();
+        host_->Load(SCHEDULER_LIBRARY);
+        // The time scheduler takes its clock when it is made, in Initialize.
+        moduleLibrary_ = std::make_unique<Poco::SharedLibrary>(SCHEDULER_LIBRARY);
+        if (moduleLibrary_->hasSymbol(kSetClockSymbol)) {
+            setModuleClock_ =
+                reinterpret_cast<SetClockFunction>(moduleLibrary_->getSymbol(kSetClockSymbol));
+            setModuleClock_(clock_);
+            clockReachable_ = true;
+        } else {
+            std::printf(
+                "note: %s offers no Zent::Scheduler::SetCurrentClock; the clock stays put\n",
+                SCHEDULER_LIBRARY);
+            moduleLibrary_.reset();
+        }
+        host_->Initialize();
+        host_->Start();
+    }
+
+    // The translator builds what it knows of a zone and a locale when first asked, and each
+    // crontab parser of the module keeps the room its longest text needed. Asked for every
+    // zone and locale, and given the longest text the run sends, before the heap baseline is
+    // taken, they hold no more afterwards.
+    void FillCaches() {
+        Client& main = *clients_.back();
+        for (const char* locale : kLocales) {
+            for (const char* zone : kZones) {
+                for (const bool flag : {false, true}) {
+                    Send<Messages::CGetTimeZoneDetailsRequest>(main, [&](auto& request, auto) {
+                        request.SetTimeZoneId(zone);
+                        request.SetLocaleName(locale);
+                        request.SetAtTime(Utc(Now()));
+                        request.SetTranslatorFlag(flag);
+                    });
+                }
+            }
+            Send<Messages::CGetAllTimeZoneDetailsRequest>(
+                main, [&](auto& request, auto) { request.SetLocaleName(locale); });
+        }
+        // Registrations and validations share one parser; last-tick queries have their own.
+        TimeEvent longest = EverySecondEvent();
+        longest.set_timespecification(LongList());
+        const auto withLongest = [&](auto& request, auto) { request.SetTimeEvent(longest); };
+        Send<Messages::CValidateTimeEvent>(main, withLongest);
+        Send<Messages::CGetLastTickRequest>(main, withLongest);
+    }
+
+    void RunClients(std::chrono::seconds length, bool withLimited, bool withClock) {
+        stopClients_ = false;
+        const SteadyClock::time_point end = SteadyClock::now() + length;
+        std::vector<std::thread> threads;
+        for (std::uint32_t i = 0; i < options_.clients; ++i) {
+            threads.emplace_back(
+                [this, i, end, withLimited] { ClientMain(*clients_[i], end, withLimited); });
+        }
+        std::thread clock;
+        if (withClock) clock = std::thread([this, end] { ClockMain(end); });
+        for (std::thread& thread : threads)
+            thread.join();
+        stopClients_ = true;
+        if (clock.joinable()) clock.join();
+        if (nextId_ > options_.maxRequests) {
+            std::printf(
+                "note: the request budget (--max-requests %u) ran out before the time did\n",
+                options_.maxRequests);
+        }
+    }
+
+    void ClientMain(Client& client, SteadyClock::time_point end, bool withLimited) {
+        const SteadyClock::time_point begin = SteadyClock::now();
+        for (const auto* slots : {&client.steadySlots, &client.slots}) {
+            for (const std::uint32_t slot : *slots) {
+                if (!Register(client, slot, EverySecondEvent(), Role::Registration)) return;
+            }
+        }
+        while (!stopClients_ && SteadyClock::now() < end) {
+            if (client.outstanding >= kWindow) {
+                std::this_thread::sleep_for(200us);
+                continue;
+            }
+            if (withLimited && client.limitedSent < client.limited.size() &&
+                SteadyClock::now() - begin >= client.limited[client.limitedSent].first) {
+                TimeEvent event = EverySecondEvent();
+                if (Chance(client.rng, 0.3)) event.set_timespecification("*/2 * * * * ?");
+                const auto limit = static_cast<std::uint8_t>(Uniform(client.rng, 2, 3));
+                event.mutable_range()->set_rangedefinitionoccurences(limit);
+                const std::uint32_t slot = client.limited[client.limitedSent++].second;
+                if (!Register(client, slot, event, Role::Limited, limit)) return;
+                ++limitedSent_;
+            } else if (!RandomRequest(client)) {
+                return;
+            }
+        }
+    }
+
+    void ClockMain(SteadyClock::time_point end) {
+        Rng& rng = clients_.back()->rng;
+        const time_duration initialOffset = clock_->UtcOffset(Now());
+        constexpr std::array kJumps = {2, 10, 300, 3600, 86400};  // seconds
+        constexpr std::array kOffsets = {0, 3600, -18000, 19800, 50400, -43200};
+        const bool spaced = options_.jumpGapSeconds > 0;
+        const auto noteChange = [this](long long changeSeconds, bool zone) {
+            clockChanges_[clockChangeCount_++ % clockChanges_.size()] = {MillisecondsSinceStart(),
+                                                                         changeSeconds, zone};
+        };
+        time_duration shift;
+        for (;;) {
+            const std::chrono::milliseconds pause =
+                spaced ? std::chrono::seconds(options_.jumpGapSeconds)
+                       : std::chrono::milliseconds(Uniform(rng, 700, 2500));
+            // Spaced changes leave a whole gap before the clock is put back.
+            if (SteadyClock::now() + (spaced ? 2 * pause : pause) > end) break;
+            if (WaitUntil([this] { return stopClients_.load(); }, SteadyClock::now() + pause, 50ms))
+                break;
+            if (Chance(rng, 0.75)) {
+                time_duration delta = seconds(Pick(rng, kJumps));
+                if (Chance(rng, 0.5)) delta = -delta;
+                if ((shift + delta) > kMaxClockShift || (shift + delta) < -kMaxClockShift) {
+                    delta = -delta;
+                }
+                clock_->Jump(delta);
+                shift += delta;
+                noteChange(delta.total_seconds(), false);
+                ++clockJumps_;
+            } else {
+                const int offset = Pick(rng, kOffsets);
+                clock_->SetUtcOffset(seconds(offset));
+                noteChange(offset, true);
+                ++zoneChanges_;
+            }
+        }
+        if (spaced) std::this_thread::sleep_for(std::chrono::seconds(options_.jumpGapSeconds));
+        clock_->Jump(-shift);
+        clock_->SetUtcOffset(initialOffset);
+        if (clockChangeCount_ > 0) noteChange(-shift.total_seconds(), false);
+    }
+
+    // Ends a phase: waits for its replies, limited events and short sleeps (what is missing
+    // is reported per request by CheckRecords), checks the steady slots, unregisters
+    // everything registered from request `firstId` on and lets the bus drain.
+    void Settle(const char* unregistering, std::uint32_t firstId) {
+        Phase("waiting for replies");
+        WaitForReplies();
+        Phase("waiting for limited events and sleeps");
+        WaitUntil(
+            [this] { return limitedDone_ >= limitedSent_ && shortNapsDone_ >= shortNapsSent_; },
+            SteadyClock::now() + 60s, 50ms);
+        CheckSteadySlots();
+        Phase(unregistering);
+        UnregisterEverything(firstId);
+        WaitForReplies();
+        const auto idle = [this] {
+            if (!host_->GetBus().WaitUntilIdle(30s))
+                Violation("bus", "the bus did not become idle within 30 s");
+        };
+        idle();
+        // Ticks of anything still registered would arrive in this second and a half.
+        std::this_thread::sleep_for(1500ms);
+        idle();
+    }
+
+    void WaitForReplies() {
+        if (!WaitUntil([this] { return firstReplies_ >= expectedReplies_; },
+                       SteadyClock::now() + 60s)) {
+            Violation("missing reply",
+                      Text(expectedReplies_ - firstReplies_,
+                           " requests were still unanswered 60 s after the clients stopped"));
+        }
+    }
+
     // Every steady slot ticks again once the clock has rested for kClockSettlesMs.
-    void CheckSteadySlots();
-    void UnregisterEverything(std::uint32_t firstId);
-    void BudgetSpent();
-    void Drain();
-    void CheckRecords(std::uint32_t firstId, std::uint32_t endId, bool complete);
-    void Watchdog();
+    void CheckSteadySlots() {
+        if (clockChangeCount_ > 0) {
+            const ClockChange& last = clockChanges_[(clockChangeCount_ - 1) % clockChanges_.size()];
+            const std::uint32_t settled = last.atMs + kClockSettlesMs;
+            const std::uint32_t now = MillisecondsSinceStart();
+            if (now < settled)
+                std::this_thread::sleep_for(std::chrono::milliseconds(settled - now));
+        }
+        const std::uint32_t now = MillisecondsSinceStart();
+        for (std::uint32_t slot = 0; slot < options_.events; ++slot) {
+            const std::uint32_t at = Load(steadyTicks_[slot].atMs);
+            if (IsSteady(slot) && (at == 0 || now - at > kMaxTickAgeMs)) {
+                Violation("steady event stalled",
+                          Text("the every-second registration of slot ", slot,
+                               " has not ticked for ", now - at, " ms"));
+            }
+        }
+    }
 
-    // Sending.
-    std::uint32_t Reserve(Client& client, std::int32_t type, Role role, std::uint32_t slot = 0);
-    void Dispatch(Client& client, const std::shared_ptr<Kernel::IMessage>& request);
-    bool RandomRequest(Client& client);
+    void UnregisterEverything(std::uint32_t firstId) {
+        Client& main = *clients_.back();
+        bool sent = true;
+        for (std::uint32_t slot = 0; slot < slotCount_ && sent; ++slot)
+            sent = Unregister(main, kSlotTickType, slot, true);
+        // Short sleeps that never ticked are reported by CheckRecords; here they only go.
+        for (std::uint32_t id = firstId, end = EndId(); id < end && sent; ++id) {
+            if (records_[id].role == Role::ShortNap && Load(records_[id].ticks) == 0)
+                sent = Unregister(main, kNapTickType, id);
+        }
+        for (const auto& client : clients_) {
+            for (std::uint32_t& nap : client->longNaps) {
+                if (nap != 0 && sent) sent = Unregister(main, kNapTickType, nap);
+                nap = 0;
+            }
+        }
+        if (!sent) {
+            Violation("request budget",
+                      "the request budget ran out while unregistering everything; raise "
+                      "--max-requests");
+        }
+    }
+
+    void CheckRecords(std::uint32_t firstId, std::uint32_t endId, bool complete) {
+        for (std::uint32_t id = firstId; id < endId; ++id) {
+            const RequestRecord& record = records_[id];
+            if (record.type == 0) continue;
+            const RequestKind& kind = kKinds[KindIndex(record.type)];
+            const unsigned replies = Load(record.replies);
+            const unsigned ticks = Load(record.ticks);
+            const std::string request = Text("request ", id, " (", kind.name);
+            if (kind.responseType == 0 && replies > 0) {
+                Violation("reply to an unanswered request",
+                          Text(request, ", never answered) got ", replies, " replies"));
+            } else if (kind.responseType != 0 && replies > 1) {
+                Violation("duplicate reply", Text(request, ") got ", replies, " replies"));
+            } else if (kind.responseType != 0 && replies == 0 && complete) {
+                Violation("missing reply", Text(request, ") got no reply"));
+            }
+            if (record.role == Role::Registration && Load(record.refused) && ticks > 0) {
+                Violation("refused registration ticked",
+                          Text("registration ", id, " of slot ", record.slot,
+                               " was refused, yet ticked ", ticks, " times"));
+            } else if (record.role == Role::Limited && complete && ticks != record.limit) {
+                Violation("occurrence limit",
+                          Text("registration ", id, " with an occurrence limit of ",
+                               unsigned{record.limit}, " ticked ", ticks, " times"));
+            } else if (record.role == Role::ShortNap && complete && ticks != 1) {
+                Violation("short sleep", Text("short sleep ", id, " ticked ", ticks, " times"));
+            }
+        }
+    }
+
+    void ForcedStop() {
+        Client& main = *clients_.back();
+        for (std::uint32_t slot = 0; slot < options_.events; ++slot) {
+            if (!Register(main, slot, EverySecondEvent(), Role::Registration)) break;
+        }
+        for (int burst = 0; burst < 200 && RandomRequest(main); ++burst) {
+        }
+        std::this_thread::sleep_for(1500ms);  // ticking, with requests still queued
+        // The module's clock goes back to the system's, while its time scheduler keeps ours.
+        if (setModuleClock_ != nullptr) setModuleClock_(nullptr);
+        setModuleClock_ = nullptr;
+        moduleLibrary_.reset();
+
+        Phase("forced stop");
+        threadsRunning_ = CountThreads();
+        const auto begin = SteadyClock::now();
+        host_->Stop(true);
+        host_->Unload();
+        WaitUntil([this] { return (threadsAfterUnload_ = CountThreads()) == threadsBeforeLoad_; },
+                  begin + 1s, 5ms);
+        const auto stopTime =
+            std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - begin);
+        if (stopTime > 1s) {
+            Violation("stop time", Text("Stop(true) and Unload took ", stopTime.count(), " ms"));
+        }
+        if (threadsAfterUnload_ != threadsBeforeLoad_) {
+            Violation("threads", Text(threadsAfterUnload_, " threads run after Unload, ",
+                                      threadsBeforeLoad_, " ran before Load"));
+        }
+        const std::uint64_t sentAtUnload = host_->GetBus().GetSentCount();
+        std::this_thread::sleep_for(1200ms);
+        if (!host_->GetBus().WaitUntilIdle(10s))
+            Violation("bus", "the bus did not become idle after Unload");
+        if (const std::uint64_t sentLater = host_->GetBus().GetSentCount();
+            sentLater != sentAtUnload) {
+            Violation("sent after unload",
+                      Text(sentLater - sentAtUnload, " messages were sent after Unload"));
+        }
+        CheckRecords(accountedEnd_, EndId(), false);
+        PrintSummary(stopTime);
+    }
+
+    void PrintSummary(std::chrono::milliseconds stopTime) const {
+        std::printf("\n%-30s %10s %10s %10s %12s\n", "request", "sent", "responses", "errors",
+                    "max latency");
+        unsigned long long totalSent = 0;
+        for (std::size_t i = 0; i < kKinds.size(); ++i) {
+            totalSent += sent_[i];
+            std::printf("%3d %-26s %10llu", kKinds[i].type, kKinds[i].name, sent_[i].load());
+            if (kKinds[i].responseType == 0) {
+                std::printf(" %10s %10s %12s\n", "-", "-", "-");
+            } else {
+                std::printf(" %10llu %10llu %9u ms\n", responses_[i].load(), errors_[i].load(),
+                            maxLatencyMs_[i]);
+            }
+        }
+        std::printf("%-30s %10llu %10llu\n", "total (replies)", totalSent, firstReplies_.load());
+        std::printf(
+            "bus: %llu messages observed; log lines: %llu detail, %llu info, %llu warning, "
+            "%llu error\n",
+            observed_.load(), logLines_[1].load(), logLines_[2].load(), logLines_[3].load(),
+            logLines_[4].load());
+        std::printf(
+            "ticks: %llu of slot registrations; %llu of %llu occurrence-limited registrations; "
+            "%llu of sleeps (%llu short sleeps sent before the final burst)\n",
+            slotTicks_.load(), limitedTicks_.load(), limitedSent_.load(), napTicks_.load(),
+            shortNapsAccounted_);
+        std::printf(
+            "short sleeps ticked at most %u ms late; steady every-second events went at most %u ms "
+            "without a tick\n",
+            maxNapLatenessMs_, maxSteadyGapMs_);
+        std::printf("clock: %llu jumps, %llu zone changes%s", clockJumps_.load(),
+                    zoneChanges_.load(),
+                    clockReachable_ ? "" : " (the module's clock was out of reach)");
+        if (clockChangeCount_ > 0) std::printf("; at s since start, jump or zone offset in s:");
+        for (std::size_t i = clockChangeCount_ - std::min(clockChangeCount_, clockChanges_.size());
+             i < clockChangeCount_; ++i) {
+            const ClockChange& change = clockChanges_[i % clockChanges_.size()];
+            std::printf(" %.1f:%s%+lld", change.atMs / 1000.0, change.zone ? "zone" : "",
+                        change.seconds);
+        }
+        std::printf("\n");
+        const double baseline = static_cast<double>(heapBaseline_);
+        std::printf(
+            "heap in use: baseline %zu bytes, after unregistering everything %zu bytes "
+            "(%+.2f%%, at most +5%%)\n",
+            heapBaseline_, heapAfter_,
+            heapBaseline_ == 0 ? 0.0
+                               : 100.0 * (static_cast<double>(heapAfter_) - baseline) / baseline);
+        std::printf(
+            "forced stop: Stop(true) + Unload until the threads were gone: %lld ms; threads: %zu "
+            "before Load, %zu running, %zu after Unload\n",
+            static_cast<long long>(stopTime.count()), threadsBeforeLoad_, threadsRunning_,
+            threadsAfterUnload_);
+        std::lock_guard lock(violationLock_);
+        for (const ViolationKind& kind : violationKinds_)
+            std::printf("violations of kind \"%s\": %llu\n", kind.name, kind.count);
+        std::printf("violations: %llu\nRESULT: %s\n", violationCount_,
+                    violationCount_ == 0 ? "PASS" : "FAIL");
+        std::fflush(stdout);
+    }
+
+    // Sending. Each sender returns false once the request budget is spent.
+
+    // Sends a `Request` made for the next request id and filled in by `fill(request, id)`.
+    template <typename Request, typename Fill>
+    bool Send(Client& client, Fill&& fill, Role role = Role::Plain, std::uint32_t slot = 0,
+              std::uint8_t limit = 0) {
+        const std::uint32_t id = nextId_.fetch_add(1);
+        if (id > options_.maxRequests) return false;
+        records_[id] = {
+            Request::kType, slot, MillisecondsSinceStart(), 0, client.index, limit, role, 0, false};
+        auto request = std::make_shared<Request>(id);
+        fill(*request, id);
+        const std::size_t kind = KindIndex(Request::kType);
+        ++sent_[kind];
+        if (kKinds[kind].responseType != 0) {
+            ++client.outstanding;
+            ++expectedReplies_;
+        }
+        if (!host_->Send(std::move(request), client.context)) {
+            Violation("bus", Text("the bus refused a ", kKinds[kind].name, " request"));
+        }
+        return true;
+    }
+
     bool Register(Client& client, std::uint32_t slot, const TimeEvent& event, Role role,
-                  std::uint8_t limit = 0);
-    bool RegisterBroken(Client& client);
-    bool Unregister(Client& client, std::uint32_t slot, bool probe);
-    bool UnregisterNap(Client& client, std::uint32_t nap);
-    bool RemainingByUserData(Client& client);
-    bool RemainingBySpec(Client& client);
-    bool NextOccurrences(Client& client);
-    bool NextRange(Client& client);
-    bool Validate(Client& client);
-    bool LastTick(Client& client);
-    bool ZoneDetails(Client& client);
-    bool AllZoneDetails(Client& client);
-    bool Sleep(Client& client);
-    std::shared_ptr<Kernel::IMessage> SomeUserData(Client& client, std::uint32_t id);
+                  std::uint8_t limit = 0) {
+        const auto fill = [&](Messages::CRegisterTimeEvent& request, std::uint32_t id) {
+            request.SetTimeEvent(event);
+            request.SetUserData(SlotTag(slot, id));
+        };
+        return Send<Messages::CRegisterTimeEvent>(client, fill, role, slot, limit);
+    }
+
+    // Unregistration is never answered: with `probe`, a query for the same user data follows,
+    // whose answer shows that the unregistration was processed.
+    bool Unregister(Client& client, std::int32_t tagType, std::uint32_t key, bool probe = false) {
+        const auto tagged = [&](auto& request, std::uint32_t id) {
+            request.SetUserData(std::make_shared<CTag>(tagType, key, id));
+        };
+        return Send<Messages::CUnregisterTimeEvent>(client, tagged, Role::Plain, key) &&
+               (!probe || Send<Messages::CGetRemainingTimeByUserDataRequest>(client, tagged,
+                                                                             Role::Probe, key));
+    }
+
+    // User data to ask about: mostly one of the client's slots, else any slot, no slot, some
+    // sleep, or none at all.
+    std::shared_ptr<Kernel::IMessage> SomeUserData(Client& client, std::uint32_t id) {
+        switch (Weighted(client.rng, {5, 2, 1, 1, 1})) {
+            case 0:
+                return SlotTag(Pick(client.rng, client.slots), id);
+            case 1:
+                return SlotTag(Uniform<std::uint32_t>(client.rng, 0, slotCount_ - 1), id);
+            case 2:
+                return SlotTag(kUnknownSlot, id);
+            case 3:
+                return NapTag(Uniform<std::uint32_t>(client.rng, 1, id));
+            default:
+                return nullptr;
+        }
+    }
+
+    bool RegisterValid(Client& client) {
+        Rng& rng = client.rng;
+        return Register(client, Pick(rng, client.slots), ValidEvent(rng, Now(), Chance(rng, 0.85)),
+                        Role::Registration);
+    }
+
+    bool RegisterBroken(Client& client) {
+        Rng& rng = client.rng;
+        if (Chance(rng, 0.1)) {  // a valid event without user data
+            return Send<Messages::CRegisterTimeEvent>(client, [&](auto& request, auto) {
+                request.SetTimeEvent(ValidEvent(rng, Now(), true));
+            });
+        }
+        // Refused or not, it names one of the client's slots: a refusal must leave the slot's
+        // registration as it was, and must never tick.
+        return Register(client, Pick(rng, client.slots), BrokenEvent(rng, Now()),
+                        Role::Registration);
+    }
+
+    bool UnregisterSome(Client& client) {
+        return Chance(client.rng, 0.8)
+                   ? Unregister(client, kSlotTickType, Pick(client.rng, client.slots), true)
+                   : Unregister(client, kSlotTickType, kUnknownSlot);
+    }
+
+    bool RemainingByUserData(Client& client) {
+        return Send<Messages::CGetRemainingTimeByUserDataRequest>(
+            client, [&](auto& request, std::uint32_t id) {
+                request.SetUserData(SomeUserData(client, id));
+            });
+    }
+
+    bool RemainingBySpec(Client& client) {
+        Rng& rng = client.rng;
+        return Send<Messages::CGetRemainingTimeBySpecRequest>(client, [&](auto& request, auto) {
+            request.SetTimeEvent(Chance(rng, 0.4) ? EverySecondEvent()
+                                                  : SomeEvent(rng, Now(), 0.5, 0.5));
+        });
+    }
+
+    bool NextOccurrences(Client& client) {
+        Rng& rng = client.rng;
+        return Send<Messages::CGetNextOccurrencesByUserDataRequest>(
+            client, [&](auto& request, std::uint32_t id) {
+                request.SetUserData(SomeUserData(client, id));
+                const int count = Uniform(rng, 0, 19);
+                request.SetCount(count < 6    ? Uniform<std::uint64_t>(rng, 1, 20)
+                                 : count < 9  ? 0
+                                 : count < 12 ? 10000
+                                 : count < 15 ? std::numeric_limits<std::uint64_t>::max()
+                                              : Uniform<std::uint64_t>(rng, 21, 500));
+                request.SetFromTime(SomeTime(rng, Now(), {8, 6, 3, 3}, "2098-12-31 23:59:00"));
+            });
+    }
+
+    bool NextRange(Client& client) {
+        Rng& rng = client.rng;
+        return Send<Messages::CGetNextTimeRangeRequest>(client, [&](auto& request, auto) {
+            std::vector<TimeRangeItem> ranges(Uniform<std::size_t>(rng, 0, 4));
+            for (TimeRangeItem& item : ranges) {
+                item.set_timespecification(Chance(rng, 0.8) ? Pick(rng, kOtherValid)
+                                                            : GarbageText(rng));
+                item.set_durationseconds(Chance(rng, 0.1) ? kMaxU32
+                                                          : Uniform<std::uint32_t>(rng, 0, 86400));
+                item.set_utclocal(Chance(rng, 0.7));
+            }
+            request.SetRanges(std::move(ranges));
+            request.SetFromTime(SomeTime(rng, Now(), {1, 6, 2, 1}));
+        });
+    }
+
+    bool Validate(Client& client) {
+        Rng& rng = client.rng;
+        return Send<Messages::CValidateTimeEvent>(client, [&](auto& request, auto) {
+            request.SetTimeEvent(SomeEvent(rng, Now(), 0.6, 0.3));
+            request.SetTimeZoneSlack(Chance(rng, 0.5));
+        });
+    }
+
+    bool LastTick(Client& client) {
+        Rng& rng = client.rng;
+        return Send<Messages::CGetLastTickRequest>(client, [&](auto& request, auto) {
+            TimeEvent event = SomeEvent(rng, Now(), 0.75, 0.5);
+            // Now and then as many occurrences as the scheduler counts at most: most of a
+            // second of work. Without a limit about half of the time.
+            const int limit = Uniform(rng, 0, 99);
+            if (limit < 54) {
+                event.mutable_range()->set_rangedefinitionoccurences(
+                    limit < 40           ? Uniform<std::uint32_t>(rng, 1, 1000)
+                    : limit < 46         ? 0u
+                    : limit < 52         ? kMaxU32
+                    : Chance(rng, 0.005) ? Zent::Scheduler::CTimeScheduler::kMaxCountedOccurrences
+                                         : Uniform<std::uint32_t>(rng, 10'000, 100'000));
+            }
+            request.SetTimeEvent(std::move(event));
+        });
+    }
+
+    bool ZoneDetails(Client& client) {
+        Rng& rng = client.rng;
+        return Send<Messages::CGetTimeZoneDetailsRequest>(client, [&](auto& request, auto) {
+            request.SetTimeZoneId(Pick(rng, kZones));
+            request.SetLocaleName(Pick(rng, kLocales));
+            request.SetAtTime(SomeTime(rng, Now(), {3, 14, 3, 0}));
+            request.SetTranslatorFlag(Chance(rng, 0.5));
+        });
+    }
+
+    bool AllZoneDetails(Client& client) {
+        return Send<Messages::CGetAllTimeZoneDetailsRequest>(client, [&](auto& request, auto) {
+            request.SetLocaleName(Pick(client.rng, kLocales));
+        });
+    }
+
+    bool Sleep(Client& client) {
+        Rng& rng = client.rng;
+        const int kind = Weighted(rng, {11, 6, 3});
+        const Role role = kind == 0 ? Role::ShortNap : kind == 1 ? Role::LongNap : Role::Plain;
+        const std::uint32_t sleepSeconds =
+            role == Role::LongNap ? Uniform<std::uint32_t>(rng, kLongSleepSeconds, kMaxU32)
+                                  : Uniform<std::uint32_t>(rng, 0, 3);
+        std::uint32_t* longNap = nullptr;
+        if (role == Role::LongNap) {
+            longNap = &client.longNaps[client.longNapsSent++ % client.longNaps.size()];
+            if (*longNap != 0 && !Unregister(client, kNapTickType, *longNap)) return false;
+        }
+        const auto fill = [&](Messages::CRegisterSleepEvent& request, std::uint32_t id) {
+            request.SetSleepSeconds(sleepSeconds);
+            if (role == Role::Plain) return;  // without user data
+            request.SetUserData(NapTag(id));
+            if (longNap != nullptr) *longNap = id;
+            if (role == Role::ShortNap) ++shortNapsSent_;
+        };
+        const auto limit = static_cast<std::uint8_t>(role == Role::ShortNap ? sleepSeconds : 0);
+        return Send<Messages::CRegisterSleepEvent>(client, fill, role, 0, limit);
+    }
+
+    // The random requests, and how often each is sent relative to the others.
+    struct Operation {
+        double weight;
+        bool (CStressRun::*send)(Client&);
+    };
+    static constexpr std::array<Operation, 12> kOperations = {{
+        {18, &CStressRun::RegisterValid},
+        {8, &CStressRun::RegisterBroken},
+        {9, &CStressRun::UnregisterSome},
+        {8, &CStressRun::RemainingByUserData},
+        {6, &CStressRun::RemainingBySpec},
+        {8, &CStressRun::NextOccurrences},
+        {6, &CStressRun::NextRange},
+        {8, &CStressRun::Validate},
+        {6, &CStressRun::LastTick},
+        {5, &CStressRun::ZoneDetails},
+        {0.2, &CStressRun::AllZoneDetails},
+        {5, &CStressRun::Sleep},
+    }};
+
+    bool RandomRequest(Client& client) {
+        return (this->*kOperations[client.operations(client.rng)].send)(client);
+    }
+
+    // Observing.
+
+    void Observe(const std::shared_ptr<Kernel::IMessage>& message,
+                 const Kernel::UserContextPtr& context) {
+        ++observed_;
+        ++progress_;
+        // Anything that is neither a reply nor a tag is one of the requests.
+        if (const auto* reply = dynamic_cast<const CResponse*>(message.get())) {
+            OnReply(*reply);
+        } else if (const auto* tag = dynamic_cast<const CTag*>(message.get())) {
+            if (tag->GetType() == kSlotTickType) OnSlotTick(*tag, context);
+            if (tag->GetType() == kNapTickType) OnNapTick(*tag);
+        }
+    }
+
+    void OnReply(const CResponse& reply) {
+        const std::uint32_t id = reply.GetRequestId();
+        if (id == 0 || id >= EndId() || records_[id].type == 0) {
+            Violation("reply to an unknown request",
+                      Text("a reply of type ", reply.GetType(), " names request ", id,
+                           ", which was never sent"));
+            return;
+        }
+        RequestRecord& record = records_[id];
+        const std::size_t index = KindIndex(record.type);
+        const RequestKind& kind = kKinds[index];
+        const std::uint8_t replies = Load(record.replies);
+        if (replies < std::numeric_limits<std::uint8_t>::max()) {
+            Store(record.replies, static_cast<std::uint8_t>(replies + 1));
+        }
+        if (replies > 0 || kind.responseType == 0) return;  // reported by CheckRecords
+
+        ++firstReplies_;
+        --clients_[record.client]->outstanding;
+        maxLatencyMs_[index] =
+            std::max(maxLatencyMs_[index], MillisecondsSinceStart() - record.sentMs);
+        const auto* error = dynamic_cast<const CResponseException*>(&reply);
+        if (error != nullptr) {
+            Store(record.refused, true);
+            ++errors_[index];
+        } else if (reply.GetType() == kind.responseType) {
+            ++responses_[index];
+        } else {
+            Violation("wrong reply type",
+                      Text("request ", id, " (", kind.name, ") was answered with type ",
+                           reply.GetType(), " instead of ", kind.responseType));
+            return;
+        }
+        // An accepted registration retires the slot's earlier ones. A probe's answer shows
+        // that the unregistration before it was processed; its client sent nothing else of
+        // the slot between the two.
+        const bool retires =
+            (record.role == Role::Registration && error == nullptr) || record.role == Role::Probe;
+        if (retires && id - 1 > retiredBelow_[record.slot]) {
+            retiredBelow_[record.slot] = id - 1;
+            retiredBy_[record.slot] = record.role == Role::Probe ? id - 1 : id;
+        }
+        if (record.role == Role::Limited && error != nullptr) {
+            Violation("occurrence limit", Text("the occurrence-limited registration ", id,
+                                               " was refused: ", ErrorText(*error)));
+        }
+    }
+
+    void OnSlotTick(const CTag& tick, const Kernel::UserContextPtr& context) {
+        const std::uint32_t slot = tick.Key();
+        const std::uint32_t id = tick.Id();
+        if (slot >= slotCount_ || records_[id].type != Type::RegisterTimeEvent) {
+            Violation("foreign tick", Text("a tick carries the user data of request ", id,
+                                           " (slot ", slot, "), which registered nothing"));
+            return;
+        }
+        RequestRecord& record = records_[id];
+        const auto ticks = static_cast<std::uint16_t>(Load(record.ticks) + 1);
+        Store(record.ticks, ticks);
+        if (record.role == Role::Limited) {
+            ++limitedTicks_;
+            if (ticks == record.limit) ++limitedDone_;
+        } else {
+            ++slotTicks_;
+        }
+        if (IsSteady(slot)) {
+            SteadyTicks& last = steadyTicks_[slot];
+            const std::uint32_t now = MillisecondsSinceStart();
+            if (Load(last.registration) == id) {
+                maxSteadyGapMs_ = std::max(maxSteadyGapMs_, now - Load(last.atMs));
+            }
+            Store(last.registration, id);
+            Store(last.atMs, now);
+        }
+        if (context != clients_[record.client]->context) {
+            Violation("user context",
+                      Text("registration ", id, " ticked with another user context than its own"));
+        }
+        if (id <= retiredBelow_[slot]) {
+            Violation("tick after removal",
+                      Text("registration ", id, " of slot ", slot, " ticked after request ",
+                           retiredBy_[slot], " replaced or removed it"));
+        }
+    }
+
+    void OnNapTick(const CTag& nap) {
+        const std::uint32_t id = nap.Key();
+        RequestRecord& record = records_[id];
+        ++napTicks_;
+        const auto ticks = static_cast<std::uint16_t>(Load(record.ticks) + 1);
+        Store(record.ticks, ticks);
+        if (record.role == Role::LongNap) {
+            Violation("long sleep ticked", Text("sleep ", id, " of at least ", kLongSleepSeconds,
+                                                " seconds ticked within the run"));
+        } else if (record.role != Role::ShortNap) {
+            Violation("foreign tick", Text("a tick carries the user data of request ", id,
+                                           ", which registered no sleep"));
+        } else if (ticks == 1) {
+            ++shortNapsDone_;
+            // Due a whole second after the second it was registered in, at most.
+            const std::uint32_t due = record.sentMs + 1000u * (record.limit + 1u);
+            const std::uint32_t now = MillisecondsSinceStart();
+            if (now > due) maxNapLatenessMs_ = std::max(maxNapLatenessMs_, now - due);
+        }
+    }
+
+    // Reports a failed check of kind `kind` (a literal).
+    void Violation(const char* kind, const std::string& text) {
+        std::lock_guard lock(violationLock_);
+        ++violationCount_;
+        auto found = std::find_if(
+            violationKinds_.begin(), violationKinds_.end(),
+            [kind](const ViolationKind& known) { return std::strcmp(known.name, kind) == 0; });
+        if (found == violationKinds_.end()) found = violationKinds_.insert(found, {kind, 0});
+        // The first few of each kind are shown; all are counted.
+        if (++found->count <= kShownViolations) {
+            std::fprintf(stderr, "VIOLATION (%s): %s\n", kind, text.c_str());
+        } else if (found->count == kShownViolations + 1) {
+            std::fprintf(stderr, "VIOLATION (%s): ... more of this kind are counted only\n", kind);
+        }
+    }
+
+    void Watchdog(const std::future<void>& done) {
+        unsigned long long seen = progress_;
+        auto lastProgress = SteadyClock::now();
+        while (done.wait_for(500ms) == std::future_status::timeout) {
+            if (progress_ != seen) {
+                seen = progress_;
+                lastProgress = SteadyClock::now();
+            }
+            if (SteadyClock::now() - lastProgress < std::chrono::seconds(options_.watchdogSeconds))
+                continue;
+            std::fprintf(stderr,
+                         "WATCHDOG: no progress for %d s in phase \"%s\": the module or the bus "
+                         "hangs. Stacks of every thread follow.\n",
+                         options_.watchdogSeconds, phase_.load());
+            std::fflush(stdout);
+            std::fflush(stderr);
+            const std::string gdb =
+                Text("gdb -p ", getpid(), " -batch -ex \"thread apply all bt\" 1>&2");
+            if (std::system(gdb.c_str()) != 0)
+                std::fprintf(stderr, "WATCHDOG: gdb could not show the stacks\n");
+            std::fprintf(stderr, "WATCHDOG: aborting\n");
+            std::abort();
+        }
+    }
+
     ptime Now() const { return clock_->UniversalTime(); }
     std::uint32_t MillisecondsSinceStart() const {
         return static_cast<std::uint32_t>(
@@ -690,22 +1421,10 @@ private:
     // Every other round of every-second slots dealt to the clients keeps its registration
     // for a whole phase.
     bool IsSteady(std::uint32_t slot) const {
-        return slot < static_cast<std::uint32_t>(options_.events) &&
-               slot / static_cast<std::uint32_t>(options_.clients) % 2 == 0;
+        return slot < options_.events && slot / options_.clients % 2 == 0;
     }
     // One past the last request id handed out.
-    std::uint32_t EndId() const { return std::min(nextId_.load(), records_.Capacity() + 1); }
-
-    // Observing.
-    void Observe(const std::shared_ptr<Kernel::IMessage>& message,
-                 const Kernel::UserContextPtr& context);
-    void OnReply(const Zent::Common::Module::CResponse& reply);
-    void OnSlotTick(const CSlotTick& tick, const Kernel::UserContextPtr& context);
-    void OnNapTick(const CNapTick& nap);
-    // Reports a failed check of kind `kind` (a literal).
-    void Violation(const char* kind, const std::string& text);
-
-    void PrintSummary(std::chrono::milliseconds stopTime) const;
+    std::uint32_t EndId() const { return std::min(nextId_.load(), options_.maxRequests + 1); }
 
     const Options options_;
     const SteadyClock::time_point start_ = SteadyClock::now();
@@ -716,7 +1435,7 @@ private:
     SetClockFunction setModuleClock_ = nullptr;
     bool clockReachable_ = false;
 
-    CRequestBook records_;
+    RequestBook records_;
     std::atomic<std::uint32_t> nextId_{1};
     std::vector<std::unique_ptr<Client>> clients_;  // the last one is the main thread's
     std::uint32_t slotCount_ = 0;                   // every-second slots, then limited ones
@@ -724,1042 +1443,49 @@ private:
     std::vector<std::uint32_t> retiredBy_;          // per slot: the request that retired them
     std::atomic<bool> stopClients_{false};
 
-    // Counters.
-    std::array<std::atomic<std::uint64_t>, kKinds.size()> sent_{};
-    std::array<std::atomic<std::uint64_t>, kKinds.size()> responses_{};
-    std::array<std::atomic<std::uint64_t>, kKinds.size()> errors_{};
-    std::array<std::uint32_t, kKinds.size()> maxLatencyMs_{};  // observer only
-    std::uint32_t maxNapLatenessMs_ = 0;                       // observer only
-    // The last tick of each every-second slot, kept for the steady ones by the observer.
+    // Counters; the plain ones are the observer's alone.
+    std::array<Count, kKinds.size()> sent_{}, responses_{}, errors_{};
+    std::array<std::uint32_t, kKinds.size()> maxLatencyMs_{};
+    std::uint32_t maxNapLatenessMs_ = 0;
+    // The last tick of each every-second slot, kept for the steady ones.
     struct SteadyTicks {
         std::uint32_t registration = 0;
         std::uint32_t atMs = 0;
     };
     std::vector<SteadyTicks> steadyTicks_;
-    std::uint32_t maxSteadyGapMs_ = 0;  // observer only
-    std::atomic<std::uint64_t> expectedReplies_{0};
-    std::atomic<std::uint64_t> firstReplies_{0};
-    std::atomic<std::uint64_t> slotTicks_{0};
-    std::atomic<std::uint64_t> limitedTicks_{0};
-    std::atomic<std::uint64_t> napTicks_{0};
-    std::atomic<std::uint64_t> limitedSent_{0};
-    std::atomic<std::uint64_t> limitedDone_{0};
-    std::atomic<std::uint64_t> shortNapsSent_{0};
-    std::atomic<std::uint64_t> shortNapsDone_{0};
-    std::uint64_t shortNapsAccounted_ = 0;  // sent before the final burst
-    std::atomic<std::uint64_t> observed_{0};
-    std::array<std::atomic<std::uint64_t>, 5> logLines_{};  // by level 1..4; 0: others
-    std::atomic<std::uint64_t> clockJumps_{0};
-    std::atomic<std::uint64_t> zoneChanges_{0};
+    std::uint32_t maxSteadyGapMs_ = 0;
+    Count expectedReplies_{}, firstReplies_{}, observed_{};
+    Count slotTicks_{}, limitedTicks_{}, napTicks_{};
+    Count limitedSent_{}, limitedDone_{}, shortNapsSent_{}, shortNapsDone_{};
+    unsigned long long shortNapsAccounted_ = 0;  // sent before the final burst
+    std::array<Count, 5> logLines_{};            // by level 1..4; 0: others
+    Count clockJumps_{}, zoneChanges_{};
     // The clock's changes in the main phase, the last ones when there were more.
     struct ClockChange {
         std::uint32_t atMs = 0;
-        std::int64_t jumpSeconds = 0;  // the zone's new offset for a zone change
+        long long seconds = 0;  // the jump, or the zone's new offset
         bool zone = false;
     };
     std::array<ClockChange, 64> clockChanges_{};
     std::size_t clockChangeCount_ = 0;
 
-    std::size_t threadsBeforeLoad_ = 0;
-    std::size_t threadsRunning_ = 0;
-    std::size_t threadsAfterUnload_ = 0;
-    std::size_t heapBaseline_ = 0;
-    std::size_t heapAfter_ = 0;
+    std::size_t threadsBeforeLoad_ = 0, threadsRunning_ = 0, threadsAfterUnload_ = 0;
+    std::size_t heapBaseline_ = 0, heapAfter_ = 0;
     std::uint32_t accountedEnd_ = 0;
 
-    // Watchdog.
-    std::atomic<std::uint64_t> progress_{0};
+    Count progress_{};  // for the watchdog
     std::atomic<const char*> phase_{"start"};
-    std::mutex watchdogLock_;
-    std::condition_variable watchdogWake_;
-    bool watchdogDone_ = false;
+    std::promise<void> stopWatchdog_;
     std::thread watchdog_;
 
     mutable std::mutex violationLock_;
-    std::uint64_t violationCount_ = 0;
+    unsigned long long violationCount_ = 0;
     struct ViolationKind {
         const char* name;
-        std::uint64_t count;
+        unsigned long long count;
     };
     std::vector<ViolationKind> violationKinds_;  // room for all kinds is kept from the start
 };
-
-CStressRun::CStressRun(Options options) : options_(options), records_(options_.maxRequests) {
-    const auto limitedCount = static_cast<std::uint32_t>(std::max(4, options_.events / 10));
-    slotCount_ = static_cast<std::uint32_t>(options_.events) + limitedCount;
-    retiredBelow_.assign(slotCount_, 0);
-    retiredBy_.assign(slotCount_, 0);
-    steadyTicks_.resize(static_cast<std::size_t>(options_.events));
-    // Weights of the operations, in the order of Operation.
-    const std::vector<double> weights = {18, 8, 9, 8, 6, 8, 6, 8, 6, 5, 0.2, 5};
-    for (int i = 0; i <= options_.clients; ++i) {
-        auto client = std::make_unique<Client>();
-        client->index = static_cast<std::uint8_t>(i);
-        client->context =
-            std::make_shared<CUserContext>(std::make_shared<CStressUser>(Text("client-", i)));
-        client->rng.seed(options_.seed * 1000003 + static_cast<std::uint64_t>(i));
-        client->operations = std::discrete_distribution<int>(weights.begin(), weights.end());
-        clients_.push_back(std::move(client));
-    }
-    // Every-second slots and limited slots, dealt round the clients; limited ones fall due
-    // within the first 60% of the main phase.
-    for (std::uint32_t slot = 0; slot < slotCount_; ++slot) {
-        Client& client = *clients_[slot % static_cast<std::uint32_t>(options_.clients)];
-        if (slot < static_cast<std::uint32_t>(options_.events)) {
-            (IsSteady(slot) ? client.steadySlots : client.slots).push_back(slot);
-        } else {
-            client.limitedSlots.push_back(slot);
-            client.limitedDue.push_back(std::chrono::milliseconds(
-                Uniform<std::int64_t>(client.rng, 0, options_.seconds * 600)));
-        }
-    }
-    for (auto& client : clients_)
-        std::sort(client->limitedDue.begin(), client->limitedDue.end());
-    // The main thread's own requests, once the clients are done, may name any slot.
-    for (std::uint32_t slot = 0; slot < static_cast<std::uint32_t>(options_.events); ++slot) {
-        clients_.back()->slots.push_back(slot);
-    }
-    violationKinds_.reserve(32);
-    watchdog_ = std::thread([this] { Watchdog(); });
-}
-
-CStressRun::~CStressRun() {
-    {
-        std::lock_guard lock(watchdogLock_);
-        watchdogDone_ = true;
-    }
-    watchdogWake_.notify_all();
-    watchdog_.join();
-}
-
-void CStressRun::Phase(const char* name) {
-    phase_ = name;
-    ++progress_;
-    std::printf("[%7.1f s] %s\n",
-                std::chrono::duration<double>(SteadyClock::now() - start_).count(), name);
-    std::fflush(stdout);
-}
-
-void CStressRun::Violation(const char* kind, const std::string& text) {
-    std::lock_guard lock(violationLock_);
-    ++violationCount_;
-    auto found = std::find_if(
-        violationKinds_.begin(), violationKinds_.end(),
-        [kind](const ViolationKind& known) { return std::strcmp(known.name, kind) == 0; });
-    if (found == violationKinds_.end()) found = violationKinds_.insert(found, {kind, 0});
-    // The first few of each kind are shown; all are counted.
-    if (++found->count <= kShownViolations) {
-        std::fprintf(stderr, "VIOLATION (%s): %s\n", kind, text.c_str());
-    } else if (found->count == kShownViolations + 1) {
-        std::fprintf(stderr, "VIOLATION (%s): ... more of this kind are counted only\n", kind);
-    }
-}
-
-void CStressRun::Watchdog() {
-    std::unique_lock lock(watchdogLock_);
-    std::uint64_t seen = progress_;
-    auto lastProgress = SteadyClock::now();
-    while (!watchdogWake_.wait_for(lock, 500ms, [this] { return watchdogDone_; })) {
-        const std::uint64_t now = progress_;
-        if (now != seen) {
-            seen = now;
-            lastProgress = SteadyClock::now();
-            continue;
-        }
-        if (SteadyClock::now() - lastProgress < std::chrono::seconds(options_.watchdogSeconds)) {
-            continue;
-        }
-        std::fprintf(stderr,
-                     "WATCHDOG: no progress for %d s in phase \"%s\": the module or the bus "
-                     "hangs. Stacks of every thread follow.\n",
-                     options_.watchdogSeconds, phase_.load());
-        std::fflush(stdout);
-        std::fflush(stderr);
-        const std::string command =
-            "gdb -p " + std::to_string(getpid()) + " -batch -ex \"thread apply all bt\" 1>&2";
-        if (std::system(command.c_str()) != 0) {
-            std::fprintf(stderr, "WATCHDOG: gdb could not show the stacks\n");
-        }
-        std::fprintf(stderr, "WATCHDOG: aborting\n");
-        std::abort();
-    }
-}
-
-void CStressRun::StartModule() {
-    Zent::Host::CSchedulerHost::Options hostOptions;
-    hostOptions.logSink = [this](const Zent::Host::LogRecord& record) {
-        const auto level = static_cast<std::size_t>(record.level);
-        ++logLines_[level >= 1 && level <= 4 ? level : 0];
-    };
-    host_ = std::make_unique<Zent::Host::CSchedulerHost>(std::move(hostOptions));
-    host_->GetBus().AddObserver(
-        [this](const std::shared_ptr<Kernel::IMessage>& message,
-               const Kernel::UserContextPtr& context) { Observe(message, context); });
-    threadsBeforeLoad_ = CountThreads();
-    host_->Load(SCHEDULER_LIBRARY);
-    // The time scheduler takes its clock when it is made, in Initialize.
-    ReachModuleClock();
-    host_->Initialize();
-    host_->Start();
-}
-
-void CStressRun::ReachModuleClock() {
-    moduleLibrary_ = std::make_unique<Poco::SharedLibrary>(SCHEDULER_LIBRARY);
-    if (!moduleLibrary_->hasSymbol(kSetClockSymbol)) {
-        std::printf("note: %s offers no Zent::Scheduler::SetCurrentClock; the clock stays put\n",
-                    SCHEDULER_LIBRARY);
-        moduleLibrary_.reset();
-        return;
-    }
-    setModuleClock_ =
-        reinterpret_cast<SetClockFunction>(moduleLibrary_->getSymbol(kSetClockSymbol));
-    setModuleClock_(clock_);
-    clockReachable_ = true;
-}
-
-std::uint32_t CStressRun::Reserve(Client& client, std::int32_t type, Role role,
-                                  std::uint32_t slot) {
-    const std::uint32_t id = nextId_.fetch_add(1);
-    if (id > records_.Capacity()) return 0;
-    RequestRecord& record = records_[id];
-    record.type = type;
-    record.slot = slot;
-    record.client = client.index;
-    record.role = role;
-    record.sentMs = MillisecondsSinceStart();
-    return id;
-}
-
-void CStressRun::Dispatch(Client& client, const std::shared_ptr<Kernel::IMessage>& request) {
-    const std::size_t kind = KindIndex(request->GetType());
-    ++sent_[kind];
-    if (kKinds[kind].responseType != 0) {
-        ++client.outstanding;
-        ++expectedReplies_;
-    }
-    if (!host_->Send(request, client.context)) {
-        Violation("bus", Text("the bus refused a ", kKinds[kind].name, " request"));
-    }
-}
-
-std::shared_ptr<Kernel::IMessage> CStressRun::SomeUserData(Client& client, std::uint32_t id) {
-    const int choice = Uniform(client.rng, 0, 9);
-    if (choice < 5) return std::make_shared<CSlotTick>(Pick(client.rng, client.slots), id);
-    if (choice < 7) {
-        return std::make_shared<CSlotTick>(Uniform<std::uint32_t>(client.rng, 0, slotCount_ - 1),
-                                           id);
-    }
-    if (choice < 8) return std::make_shared<CSlotTick>(kUnknownSlot, id);
-    if (choice < 9) return std::make_shared<CNapTick>(Uniform<std::uint32_t>(client.rng, 1, id));
-    return nullptr;
-}
-
-bool CStressRun::Register(Client& client, std::uint32_t slot, const TimeEvent& event, Role role,
-                          std::uint8_t limit) {
-    const std::uint32_t id = Reserve(client, MessageType::RegisterTimeEvent, role, slot);
-    if (id == 0) return false;
-    records_[id].limit = limit;
-    auto request = std::make_shared<Messages::CRegisterTimeEvent>(id);
-    request->SetTimeEvent(event);
-    request->SetUserData(std::make_shared<CSlotTick>(slot, id));
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::RegisterBroken(Client& client) {
-    const ptime now = Now();
-    if (Chance(client.rng, 0.1)) {  // a valid event without user data
-        const std::uint32_t id = Reserve(client, MessageType::RegisterTimeEvent, Role::Plain);
-        if (id == 0) return false;
-        auto request = std::make_shared<Messages::CRegisterTimeEvent>(id);
-        request->SetTimeEvent(ValidEvent(client.rng, now, true));
-        Dispatch(client, request);
-        return true;
-    }
-    // Refused or not, it names one of the client's slots: a refusal must leave the slot's
-    // registration as it was, and must never tick.
-    return Register(client, Pick(client.rng, client.slots), BrokenEvent(client.rng, now),
-                    Role::Registration);
-}
-
-bool CStressRun::Unregister(Client& client, std::uint32_t slot, bool probe) {
-    const std::uint32_t id = Reserve(client, MessageType::UnregisterTimeEvent, Role::Plain, slot);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CUnregisterTimeEvent>(id);
-    request->SetUserData(std::make_shared<CSlotTick>(slot, id));
-    Dispatch(client, request);
-    if (!probe) return true;
-    // The unregistration is never answered: the answer to the query after it shows that it
-    // was processed.
-    const std::uint32_t probeId =
-        Reserve(client, MessageType::GetRemainingTimeByUserDataRequest, Role::Probe, slot);
-    if (probeId == 0) return false;
-    auto query = std::make_shared<Messages::CGetRemainingTimeByUserDataRequest>(probeId);
-    query->SetUserData(std::make_shared<CSlotTick>(slot, probeId));
-    Dispatch(client, query);
-    return true;
-}
-
-bool CStressRun::UnregisterNap(Client& client, std::uint32_t nap) {
-    const std::uint32_t id = Reserve(client, MessageType::UnregisterTimeEvent, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CUnregisterTimeEvent>(id);
-    request->SetUserData(std::make_shared<CNapTick>(nap));
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::RemainingByUserData(Client& client) {
-    const std::uint32_t id =
-        Reserve(client, MessageType::GetRemainingTimeByUserDataRequest, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CGetRemainingTimeByUserDataRequest>(id);
-    request->SetUserData(SomeUserData(client, id));
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::RemainingBySpec(Client& client) {
-    const std::uint32_t id =
-        Reserve(client, MessageType::GetRemainingTimeBySpecRequest, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CGetRemainingTimeBySpecRequest>(id);
-    const int choice = Uniform(client.rng, 0, 9);
-    request->SetTimeEvent(choice < 4   ? EverySecondEvent()
-                          : choice < 7 ? ValidEvent(client.rng, Now(), Chance(client.rng, 0.5))
-                                       : BrokenEvent(client.rng, Now()));
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::NextOccurrences(Client& client) {
-    const std::uint32_t id =
-        Reserve(client, MessageType::GetNextOccurrencesByUserDataRequest, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CGetNextOccurrencesByUserDataRequest>(id);
-    request->SetUserData(SomeUserData(client, id));
-    const int count = Uniform(client.rng, 0, 19);
-    request->SetCount(count < 6    ? Uniform<std::uint64_t>(client.rng, 1, 20)
-                      : count < 9  ? 0
-                      : count < 12 ? 10000
-                      : count < 15 ? std::numeric_limits<std::uint64_t>::max()
-                                   : Uniform<std::uint64_t>(client.rng, 21, 500));
-    const ptime now = Now();
-    const int from = Uniform(client.rng, 0, 19);
-    if (from < 8) {
-        // all fields zero: from now
-    } else if (from < 14) {
-        request->SetFromTime(Utc(Around(client.rng, now)));
-    } else if (from < 17) {
-        request->SetFromTime(BrokenUtc(client.rng, now));
-    } else {
-        request->SetFromTime(Utc(boost::posix_time::time_from_string("2098-12-31 23:59:00")));
-    }
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::NextRange(Client& client) {
-    const std::uint32_t id = Reserve(client, MessageType::GetNextTimeRangeRequest, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CGetNextTimeRangeRequest>(id);
-    std::vector<TimeRangeItem> ranges(Uniform<std::size_t>(client.rng, 0, 4));
-    for (TimeRangeItem& item : ranges) {
-        item.set_timespecification(Chance(client.rng, 0.8) ? Pick(client.rng, kOtherValid)
-                                                           : GarbageText(client.rng));
-        item.set_durationseconds(Chance(client.rng, 0.1)
-                                     ? std::numeric_limits<std::uint32_t>::max()
-                                     : Uniform<std::uint32_t>(client.rng, 0, 86400));
-        item.set_utclocal(Chance(client.rng, 0.7));
-    }
-    request->SetRanges(std::move(ranges));
-    const ptime now = Now();
-    const int from = Uniform(client.rng, 0, 9);
-    if (from < 6) {
-        request->SetFromTime(Utc(Around(client.rng, now)));
-    } else if (from < 8) {
-        request->SetFromTime(BrokenUtc(client.rng, now));
-    } else if (from < 9) {
-        request->SetFromTime(Utc(boost::posix_time::time_from_string("2098-12-31 23:59:59")));
-    }  // else all fields zero
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::Validate(Client& client) {
-    const std::uint32_t id = Reserve(client, MessageType::ValidateTimeEvent, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CValidateTimeEvent>(id);
-    request->SetTimeEvent(Chance(client.rng, 0.6)
-                              ? ValidEvent(client.rng, Now(), Chance(client.rng, 0.3))
-                              : BrokenEvent(client.rng, Now()));
-    request->SetTimeZoneSlack(Chance(client.rng, 0.5));
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::LastTick(Client& client) {
-    const std::uint32_t id = Reserve(client, MessageType::GetLastTickRequest, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CGetLastTickRequest>(id);
-    TimeEvent event = Chance(client.rng, 0.75)
-                          ? ValidEvent(client.rng, Now(), Chance(client.rng, 0.5))
-                          : BrokenEvent(client.rng, Now());
-    const int limit = Uniform(client.rng, 0, 99);
-    if (limit < 40) {
-        event.mutable_range()->set_rangedefinitionoccurences(
-            Uniform<std::uint32_t>(client.rng, 1, 1000));
-    } else if (limit < 46) {
-        event.mutable_range()->set_rangedefinitionoccurences(0);
-    } else if (limit < 52) {
-        event.mutable_range()->set_rangedefinitionoccurences(
-            std::numeric_limits<std::uint32_t>::max());
-    } else if (limit < 54) {
-        // Now and then as many as the scheduler counts at most: most of a second of work.
-        event.mutable_range()->set_rangedefinitionoccurences(
-            Chance(client.rng, 0.005) ? Zent::Scheduler::CTimeScheduler::kMaxCountedOccurrences
-                                      : Uniform<std::uint32_t>(client.rng, 10'000, 100'000));
-    }  // else no limit
-    request->SetTimeEvent(std::move(event));
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::ZoneDetails(Client& client) {
-    const std::uint32_t id = Reserve(client, MessageType::GetTimeZoneDetailsRequest, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CGetTimeZoneDetailsRequest>(id);
-    request->SetTimeZoneId(Pick(client.rng, kZones));
-    request->SetLocaleName(Pick(client.rng, kLocales));
-    const int at = Uniform(client.rng, 0, 19);
-    if (at < 14) {
-        request->SetAtTime(Utc(Around(client.rng, Now())));
-    } else if (at < 17) {
-        request->SetAtTime(BrokenUtc(client.rng, Now()));
-    }  // else all fields zero
-    request->SetTranslatorFlag(Chance(client.rng, 0.5));
-    Dispatch(client, request);
-    return true;
-}
-
-void CStressRun::TouchEveryZone() {
-    Client& main = *clients_.back();
-    for (const char* locale : kLocales) {
-        for (const char* zone : kZones) {
-            for (const bool flag : {false, true}) {
-                const std::uint32_t id =
-                    Reserve(main, MessageType::GetTimeZoneDetailsRequest, Role::Plain);
-                auto request = std::make_shared<Messages::CGetTimeZoneDetailsRequest>(id);
-                request->SetTimeZoneId(zone);
-                request->SetLocaleName(locale);
-                request->SetAtTime(Utc(Now()));
-                request->SetTranslatorFlag(flag);
-                Dispatch(main, request);
-            }
-        }
-        const std::uint32_t id =
-            Reserve(main, MessageType::GetAllTimeZoneDetailsRequest, Role::Plain);
-        auto request = std::make_shared<Messages::CGetAllTimeZoneDetailsRequest>(id);
-        request->SetLocaleName(locale);
-        Dispatch(main, request);
-    }
-}
-
-bool CStressRun::AllZoneDetails(Client& client) {
-    const std::uint32_t id =
-        Reserve(client, MessageType::GetAllTimeZoneDetailsRequest, Role::Plain);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CGetAllTimeZoneDetailsRequest>(id);
-    request->SetLocaleName(Pick(client.rng, kLocales));
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::Sleep(Client& client) {
-    const int kind = Uniform(client.rng, 0, 19);
-    const Role role = kind < 11 ? Role::ShortNap : kind < 17 ? Role::LongNap : Role::Plain;
-    const std::uint32_t id = Reserve(client, MessageType::RegisterSleepEvent, role);
-    if (id == 0) return false;
-    auto request = std::make_shared<Messages::CRegisterSleepEvent>(id);
-    switch (role) {
-        case Role::ShortNap:
-            records_[id].limit = static_cast<std::uint8_t>(Uniform(client.rng, 0, 3));
-            request->SetSleepSeconds(records_[id].limit);
-            request->SetUserData(std::make_shared<CNapTick>(id));
-            ++shortNapsSent_;
-            break;
-        case Role::LongNap: {
-            request->SetSleepSeconds(Uniform<std::uint32_t>(
-                client.rng, kLongSleepSeconds, std::numeric_limits<std::uint32_t>::max()));
-            request->SetUserData(std::make_shared<CNapTick>(id));
-            std::uint32_t& place = client.longNaps[client.longNapsSent++ % client.longNaps.size()];
-            if (place != 0 && !UnregisterNap(client, place)) return false;
-            place = id;
-            break;
-        }
-        default:  // without user data
-            request->SetSleepSeconds(Uniform<std::uint32_t>(client.rng, 0, 3));
-            break;
-    }
-    Dispatch(client, request);
-    return true;
-}
-
-bool CStressRun::RandomRequest(Client& client) {
-    switch (client.operations(client.rng)) {
-        case kRegister:
-            return Register(client, Pick(client.rng, client.slots),
-                            ValidEvent(client.rng, Now(), Chance(client.rng, 0.85)),
-                            Role::Registration);
-        case kRegisterBroken:
-            return RegisterBroken(client);
-        case kUnregister:
-            return Chance(client.rng, 0.8)
-                       ? Unregister(client, Pick(client.rng, client.slots), true)
-                       : Unregister(client, kUnknownSlot, false);
-        case kRemainingByUserData:
-            return RemainingByUserData(client);
-        case kRemainingBySpec:
-            return RemainingBySpec(client);
-        case kNextOccurrences:
-            return NextOccurrences(client);
-        case kNextRange:
-            return NextRange(client);
-        case kValidate:
-            return Validate(client);
-        case kLastTick:
-            return LastTick(client);
-        case kZoneDetails:
-            return ZoneDetails(client);
-        case kAllZoneDetails:
-            return AllZoneDetails(client);
-        default:
-            return Sleep(client);
-    }
-}
-
-void CStressRun::ClientMain(Client& client, SteadyClock::time_point end, bool withLimited) {
-    const SteadyClock::time_point begin = SteadyClock::now();
-    for (const auto* slots : {&client.steadySlots, &client.slots}) {
-        for (const std::uint32_t slot : *slots) {
-            if (!Register(client, slot, EverySecondEvent(), Role::Registration)) return;
-        }
-    }
-    while (!stopClients_ && SteadyClock::now() < end) {
-        if (client.outstanding >= kWindow) {
-            std::this_thread::sleep_for(200us);
-            continue;
-        }
-        if (withLimited && client.limitedSent < client.limitedSlots.size() &&
-            SteadyClock::now() - begin >= client.limitedDue[client.limitedSent]) {
-            TimeEvent event;
-            event.set_timespecification(Chance(client.rng, 0.7) ? "* * * * * ?" : "*/2 * * * * ?");
-            event.set_utclocal(true);
-            const auto limit = static_cast<std::uint8_t>(Uniform(client.rng, 2, 3));
-            event.mutable_range()->set_rangedefinitionoccurences(limit);
-            if (!Register(client, client.limitedSlots[client.limitedSent], event, Role::Limited,
-                          limit)) {
-                return;
-            }
-            ++client.limitedSent;
-            ++limitedSent_;
-            continue;
-        }
-        if (!RandomRequest(client)) return;
-    }
-}
-
-void CStressRun::ClockMain(SteadyClock::time_point end) {
-    Rng& rng = clients_.back()->rng;
-    const time_duration initialOffset = clock_->UtcOffset(Now());
-    constexpr std::array kJumps = {2, 10, 300, 3600, 86400};  // seconds
-    constexpr std::array kOffsets = {0, 3600, -18000, 19800, 50400, -43200};
-    const bool spaced = options_.jumpGapSeconds > 0;
-    const auto sleepUntil = [this](SteadyClock::time_point wake) {
-        while (!stopClients_ && SteadyClock::now() < wake)
-            std::this_thread::sleep_for(50ms);
-    };
-    time_duration shift;
-    for (;;) {
-        const std::chrono::milliseconds pause =
-            spaced ? std::chrono::seconds(options_.jumpGapSeconds)
-                   : std::chrono::milliseconds(Uniform(rng, 700, 2500));
-        // Spaced changes leave a whole gap before the clock is put back.
-        if (SteadyClock::now() + (spaced ? 2 * pause : pause) > end) break;
-        sleepUntil(SteadyClock::now() + pause);
-        if (stopClients_) break;
-        ClockChange& change = clockChanges_[clockChangeCount_ % clockChanges_.size()];
-        change.atMs = MillisecondsSinceStart();
-        if (Chance(rng, 0.75)) {
-            time_duration delta = boost::posix_time::seconds(Pick(rng, kJumps));
-            if (Chance(rng, 0.5)) delta = -delta;
-            if ((shift + delta) > kMaxClockShift || (shift + delta) < -kMaxClockShift) {
-                delta = -delta;
-            }
-            clock_->Jump(delta);
-            shift += delta;
-            change.jumpSeconds = delta.total_seconds();
-            change.zone = false;
-            ++clockJumps_;
-        } else {
-            const int offset = Pick(rng, kOffsets);
-            clock_->SetUtcOffset(boost::posix_time::seconds(offset));
-            change.jumpSeconds = offset;
-            change.zone = true;
-            ++zoneChanges_;
-        }
-        ++clockChangeCount_;
-    }
-    if (spaced) std::this_thread::sleep_for(std::chrono::seconds(options_.jumpGapSeconds));
-    clock_->Jump(-shift);
-    clock_->SetUtcOffset(initialOffset);
-    if (clockChangeCount_ > 0) {
-        clockChanges_[clockChangeCount_++ % clockChanges_.size()] = {MillisecondsSinceStart(),
-                                                                     -shift.total_seconds(), false};
-    }
-}
-
-void CStressRun::RunClients(std::chrono::seconds length, bool withLimited, bool withClock) {
-    stopClients_ = false;
-    const SteadyClock::time_point end = SteadyClock::now() + length;
-    std::vector<std::thread> threads;
-    for (int i = 0; i < options_.clients; ++i) {
-        threads.emplace_back(
-            [this, i, end, withLimited] { ClientMain(*clients_[i], end, withLimited); });
-    }
-    std::thread clock;
-    if (withClock) clock = std::thread([this, end] { ClockMain(end); });
-    for (std::thread& thread : threads)
-        thread.join();
-    stopClients_ = true;
-    if (clock.joinable()) clock.join();
-    if (nextId_ > records_.Capacity()) {
-        std::printf("note: the request budget (--max-requests %u) ran out before the time did\n",
-                    options_.maxRequests);
-    }
-}
-
-void CStressRun::WaitForReplies() {
-    const auto deadline = SteadyClock::now() + 60s;
-    while (firstReplies_ < expectedReplies_ && SteadyClock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
-    if (firstReplies_ < expectedReplies_) {
-        Violation("missing reply",
-                  Text(expectedReplies_ - firstReplies_,
-                       " requests were still unanswered 60 s after the clients stopped"));
-    }
-}
-
-void CStressRun::WaitForTicks() {
-    const auto deadline = SteadyClock::now() + 60s;
-    while ((limitedDone_ < limitedSent_ || shortNapsDone_ < shortNapsSent_) &&
-           SteadyClock::now() < deadline) {
-        std::this_thread::sleep_for(50ms);
-    }
-    // What is missing is reported per request by CheckRecords.
-}
-
-void CStressRun::CheckSteadySlots() {
-    if (clockChangeCount_ > 0) {
-        const ClockChange& last = clockChanges_[(clockChangeCount_ - 1) % clockChanges_.size()];
-        while (MillisecondsSinceStart() < last.atMs + kClockSettlesMs)
-            std::this_thread::sleep_for(50ms);
-    }
-    const std::uint32_t now = MillisecondsSinceStart();
-    for (std::uint32_t slot = 0; slot < slotCount_; ++slot) {
-        if (!IsSteady(slot)) continue;
-        SteadyTicks& last = steadyTicks_[slot];
-        const std::uint32_t at = Load(last.atMs);
-        if (at == 0 || now - at > kMaxTickAgeMs) {
-            Violation("steady event stalled", Text("the every-second registration of slot ", slot,
-                                                   " has not ticked for ", now - at, " ms"));
-        }
-    }
-}
-
-void CStressRun::UnregisterEverything(std::uint32_t firstId) {
-    Client& main = *clients_.back();
-    for (std::uint32_t slot = 0; slot < slotCount_; ++slot) {
-        if (!Unregister(main, slot, true)) return BudgetSpent();
-    }
-    // Short sleeps that never ticked are reported by CheckRecords; here they only go.
-    const std::uint32_t endId = EndId();
-    for (std::uint32_t id = firstId; id < endId; ++id) {
-        RequestRecord& record = records_[id];
-        if (record.role == Role::ShortNap && Load(record.ticks) == 0 && !UnregisterNap(main, id)) {
-            return BudgetSpent();
-        }
-    }
-    for (const auto& client : clients_) {
-        for (std::uint32_t& nap : client->longNaps) {
-            if (nap != 0 && !UnregisterNap(main, nap)) return BudgetSpent();
-            nap = 0;
-        }
-    }
-}
-
-void CStressRun::BudgetSpent() {
-    Violation("request budget",
-              "the request budget ran out while unregistering everything; raise --max-requests");
-}
-
-void CStressRun::Drain() {
-    WaitForReplies();
-    if (!host_->GetBus().WaitUntilIdle(30s))
-        Violation("bus", "the bus did not become idle within 30 s");
-    // Ticks of anything still registered would arrive in this second and a half.
-    std::this_thread::sleep_for(1500ms);
-    if (!host_->GetBus().WaitUntilIdle(30s))
-        Violation("bus", "the bus did not become idle within 30 s");
-}
-
-void CStressRun::CheckRecords(std::uint32_t firstId, std::uint32_t endId, bool complete) {
-    for (std::uint32_t id = firstId; id < endId; ++id) {
-        const RequestRecord& record = records_[id];
-        if (record.type == 0) continue;
-        const RequestKind& kind = kKinds[KindIndex(record.type)];
-        const unsigned replies = Load(record.replies);
-        const unsigned ticks = Load(record.ticks);
-        if (kind.responseType == 0 && replies > 0) {
-            Violation("reply to an unanswered request",
-                      Text("request ", id, " (", kind.name, ", never answered) got ", replies,
-                           " replies"));
-        } else if (kind.responseType != 0 && replies > 1) {
-            Violation("duplicate reply",
-                      Text("request ", id, " (", kind.name, ") got ", replies, " replies"));
-        } else if (kind.responseType != 0 && replies == 0 && complete) {
-            Violation("missing reply", Text("request ", id, " (", kind.name, ") got no reply"));
-        }
-        switch (record.role) {
-            case Role::Registration:
-                if (Load(record.outcome) == Outcome::Error && ticks > 0) {
-                    Violation("refused registration ticked",
-                              Text("registration ", id, " of slot ", record.slot,
-                                   " was refused, yet ticked ", ticks, " times"));
-                }
-                break;
-            case Role::Limited:
-                if (complete && ticks != record.limit) {
-                    Violation("occurrence limit",
-                              Text("registration ", id, " with an occurrence limit of ",
-                                   unsigned{record.limit}, " ticked ", ticks, " times"));
-                }
-                break;
-            case Role::ShortNap:
-                if (complete && ticks != 1) {
-                    Violation("short sleep", Text("short sleep ", id, " ticked ", ticks, " times"));
-                }
-                break;
-            default:
-                break;
-        }
-    }
-}
-
-void CStressRun::Observe(const std::shared_ptr<Kernel::IMessage>& message,
-                         const Kernel::UserContextPtr& context) {
-    ++observed_;
-    ++progress_;
-    const Kernel::IMessage* raw = message.get();
-    if (const auto* reply = dynamic_cast<const Zent::Common::Module::CResponse*>(raw)) {
-        OnReply(*reply);
-    } else if (const auto* tick = dynamic_cast<const CSlotTick*>(raw)) {
-        OnSlotTick(*tick, context);
-    } else if (const auto* nap = dynamic_cast<const CNapTick*>(raw)) {
-        OnNapTick(*nap);
-    }
-    // Anything else is one of the requests.
-}
-
-void CStressRun::OnReply(const Zent::Common::Module::CResponse& reply) {
-    const std::uint32_t id = reply.GetRequestId();
-    if (id == 0 || id >= EndId() || records_[id].type == 0) {
-        Violation("reply to an unknown request",
-                  Text("a reply of type ", reply.GetType(), " names request ", id,
-                       ", which was never sent"));
-        return;
-    }
-    RequestRecord& record = records_[id];
-    const std::size_t index = KindIndex(record.type);
-    const RequestKind& kind = kKinds[index];
-    const std::uint8_t replies = Load(record.replies);
-    if (replies < std::numeric_limits<std::uint8_t>::max()) {
-        Store(record.replies, static_cast<std::uint8_t>(replies + 1));
-    }
-    if (replies > 0 || kind.responseType == 0) return;  // reported by CheckRecords
-
-    ++firstReplies_;
-    --clients_[record.client]->outstanding;
-    const std::uint32_t now = MillisecondsSinceStart();
-    maxLatencyMs_[index] = std::max(maxLatencyMs_[index], now - record.sentMs);
-    const auto* error = dynamic_cast<const Zent::Common::Module::CResponseException*>(&reply);
-    if (error != nullptr) {
-        Store(record.outcome, Outcome::Error);
-        ++errors_[index];
-    } else if (reply.GetType() == kind.responseType) {
-        Store(record.outcome, Outcome::Response);
-        ++responses_[index];
-    } else {
-        Violation("wrong reply type",
-                  Text("request ", id, " (", kind.name, ") was answered with type ",
-                       reply.GetType(), " instead of ", kind.responseType));
-        return;
-    }
-    switch (record.role) {
-        case Role::Registration:
-            if (error == nullptr && id - 1 > retiredBelow_[record.slot]) {
-                retiredBelow_[record.slot] = id - 1;
-                retiredBy_[record.slot] = id;
-            }
-            break;
-        case Role::Limited:
-            if (error != nullptr) {
-                Violation("occurrence limit", Text("the occurrence-limited registration ", id,
-                                                   " was refused: ", ErrorText(*error)));
-            }
-            break;
-        case Role::Probe:
-            // Nothing of this slot was sent between the unregistration and this query.
-            if (id - 1 > retiredBelow_[record.slot]) {
-                retiredBelow_[record.slot] = id - 1;
-                retiredBy_[record.slot] = id - 1;
-            }
-            break;
-        default:
-            break;
-    }
-}
-
-void CStressRun::OnSlotTick(const CSlotTick& tick, const Kernel::UserContextPtr& context) {
-    const std::uint32_t slot = tick.Slot();
-    const std::uint32_t id = tick.Registration();
-    if (slot >= slotCount_ || records_[id].type != MessageType::RegisterTimeEvent) {
-        Violation("foreign tick", Text("a tick carries the user data of request ", id, " (slot ",
-                                       slot, "), which registered nothing"));
-        return;
-    }
-    RequestRecord& record = records_[id];
-    const auto ticks = static_cast<std::uint16_t>(Load(record.ticks) + 1);
-    Store(record.ticks, ticks);
-    if (record.role == Role::Limited) {
-        ++limitedTicks_;
-        if (ticks == record.limit) ++limitedDone_;
-    } else {
-        ++slotTicks_;
-    }
-    if (IsSteady(slot)) {
-        SteadyTicks& last = steadyTicks_[slot];
-        const std::uint32_t now = MillisecondsSinceStart();
-        if (Load(last.registration) == id) {
-            const std::uint32_t gap = now - Load(last.atMs);
-            maxSteadyGapMs_ = std::max(maxSteadyGapMs_, gap);
-        }
-        Store(last.registration, id);
-        Store(last.atMs, now);
-    }
-    if (context != clients_[record.client]->context) {
-        Violation("user context",
-                  Text("registration ", id, " ticked with another user context than its own"));
-    }
-    if (id <= retiredBelow_[slot]) {
-        Violation("tick after removal",
-                  Text("registration ", id, " of slot ", slot, " ticked after request ",
-                       retiredBy_[slot], " replaced or removed it"));
-    }
-}
-
-void CStressRun::OnNapTick(const CNapTick& nap) {
-    const std::uint32_t id = nap.Request();
-    RequestRecord& record = records_[id];
-    ++napTicks_;
-    const auto ticks = static_cast<std::uint16_t>(Load(record.ticks) + 1);
-    Store(record.ticks, ticks);
-    if (record.role == Role::LongNap) {
-        Violation("long sleep ticked", Text("sleep ", id, " of at least ", kLongSleepSeconds,
-                                            " seconds ticked within the run"));
-    } else if (record.role != Role::ShortNap) {
-        Violation("foreign tick", Text("a tick carries the user data of request ", id,
-                                       ", which registered no sleep"));
-    } else if (ticks == 1) {
-        ++shortNapsDone_;
-        // Due a whole second after the second it was registered in, at most.
-        const std::uint32_t due = record.sentMs + 1000u * (record.limit + 1u);
-        const std::uint32_t now = MillisecondsSinceStart();
-        if (now > due) maxNapLatenessMs_ = std::max(maxNapLatenessMs_, now - due);
-    }
-}
-
-void CStressRun::ForcedStop() {
-    Client& main = *clients_.back();
-    for (int i = 0; i < options_.events; ++i) {
-        if (!Register(main, static_cast<std::uint32_t>(i), EverySecondEvent(),
-                      Role::Registration)) {
-            break;
-        }
-    }
-    int burst = 0;
-    while (burst < 200 && RandomRequest(main))
-        ++burst;
-    std::this_thread::sleep_for(1500ms);  // ticking, with requests still queued
-    // The module's clock goes back to the system's, while its time scheduler keeps ours.
-    if (setModuleClock_ != nullptr) setModuleClock_(nullptr);
-    setModuleClock_ = nullptr;
-    moduleLibrary_.reset();
-
-    Phase("forced stop");
-    threadsRunning_ = CountThreads();
-    const auto begin = SteadyClock::now();
-    host_->Stop(true);
-    host_->Unload();
-    while ((threadsAfterUnload_ = CountThreads()) != threadsBeforeLoad_ &&
-           SteadyClock::now() - begin < 1s) {
-        std::this_thread::sleep_for(5ms);
-    }
-    const auto stopTime =
-        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - begin);
-    if (stopTime > 1s) {
-        Violation("stop time", Text("Stop(true) and Unload took ", stopTime.count(), " ms"));
-    }
-    if (threadsAfterUnload_ != threadsBeforeLoad_) {
-        Violation("threads", Text(threadsAfterUnload_, " threads run after Unload, ",
-                                  threadsBeforeLoad_, " ran before Load"));
-    }
-    const std::uint64_t sentAtUnload = host_->GetBus().GetSentCount();
-    std::this_thread::sleep_for(1200ms);
-    if (!host_->GetBus().WaitUntilIdle(10s))
-        Violation("bus", "the bus did not become idle after Unload");
-    const std::uint64_t sentLater = host_->GetBus().GetSentCount();
-    if (sentLater != sentAtUnload) {
-        Violation("sent after unload",
-                  Text(sentLater - sentAtUnload, " messages were sent after Unload"));
-    }
-    CheckRecords(accountedEnd_, EndId(), false);
-    PrintSummary(stopTime);
-}
-
-void CStressRun::PrintSummary(std::chrono::milliseconds stopTime) const {
-    std::printf("\n%-30s %10s %10s %10s %12s\n", "request", "sent", "responses", "errors",
-                "max latency");
-    std::uint64_t totalSent = 0;
-    for (std::size_t i = 0; i < kKinds.size(); ++i) {
-        totalSent += sent_[i];
-        if (kKinds[i].responseType == 0) {
-            std::printf("%3d %-26s %10llu %10s %10s %12s\n", kKinds[i].type, kKinds[i].name,
-                        static_cast<unsigned long long>(sent_[i].load()), "-", "-", "-");
-        } else {
-            std::printf("%3d %-26s %10llu %10llu %10llu %9u ms\n", kKinds[i].type, kKinds[i].name,
-                        static_cast<unsigned long long>(sent_[i].load()),
-                        static_cast<unsigned long long>(responses_[i].load()),
-                        static_cast<unsigned long long>(errors_[i].load()), maxLatencyMs_[i]);
-        }
-    }
-    std::printf("%-30s %10llu %10llu\n", "total (replies)",
-                static_cast<unsigned long long>(totalSent),
-                static_cast<unsigned long long>(firstReplies_.load()));
-    std::printf("messages observed on the bus: %llu\n",
-                static_cast<unsigned long long>(observed_.load()));
-    std::printf(
-        "ticks: %llu of slot registrations; %llu of %llu occurrence-limited "
-        "registrations; %llu of sleeps (%llu short sleeps sent before the final burst)\n",
-        static_cast<unsigned long long>(slotTicks_.load()),
-        static_cast<unsigned long long>(limitedTicks_.load()),
-        static_cast<unsigned long long>(limitedSent_.load()),
-        static_cast<unsigned long long>(napTicks_.load()),
-        static_cast<unsigned long long>(shortNapsAccounted_));
-    std::printf(
-        "short sleeps ticked at most %u ms late; steady every-second events went at "
-        "most %u ms without a tick\n",
-        maxNapLatenessMs_, maxSteadyGapMs_);
-    std::printf("clock: %llu jumps, %llu zone changes%s\n",
-                static_cast<unsigned long long>(clockJumps_.load()),
-                static_cast<unsigned long long>(zoneChanges_.load()),
-                clockReachable_ ? "" : " (the module's clock was out of reach)");
-    if (clockChangeCount_ > 0) {
-        std::printf("clock changes (s since start: jump in s, or zone offset in s):");
-        const std::size_t shown = std::min(clockChangeCount_, clockChanges_.size());
-        for (std::size_t i = clockChangeCount_ - shown; i < clockChangeCount_; ++i) {
-            const ClockChange& change = clockChanges_[i % clockChanges_.size()];
-            std::printf(" %.1f:%s%+lld", change.atMs / 1000.0, change.zone ? "zone" : "",
-                        static_cast<long long>(change.jumpSeconds));
-        }
-        std::printf("\n");
-    }
-    std::printf("log lines: %llu detail, %llu info, %llu warning, %llu error\n",
-                static_cast<unsigned long long>(logLines_[1].load()),
-                static_cast<unsigned long long>(logLines_[2].load()),
-                static_cast<unsigned long long>(logLines_[3].load()),
-                static_cast<unsigned long long>(logLines_[4].load()));
-    const double growth =
-        heapBaseline_ == 0
-            ? 0.0
-            : 100.0 * (static_cast<double>(heapAfter_) - static_cast<double>(heapBaseline_)) /
-                  static_cast<double>(heapBaseline_);
-    std::printf(
-        "heap in use: baseline %zu bytes, after unregistering everything %zu bytes "
-        "(%+.2f%%, at most +5%%)\n",
-        heapBaseline_, heapAfter_, growth);
-    std::printf(
-        "forced stop: Stop(true) + Unload until the threads were gone: %lld ms; "
-        "threads: %zu before Load, %zu running, %zu after Unload\n",
-        static_cast<long long>(stopTime.count()), threadsBeforeLoad_, threadsRunning_,
-        threadsAfterUnload_);
-    std::lock_guard lock(violationLock_);
-    for (const ViolationKind& kind : violationKinds_) {
-        std::printf("violations of kind \"%s\": %llu\n", kind.name,
-                    static_cast<unsigned long long>(kind.count));
-    }
-    std::printf("violations: %llu\nRESULT: %s\n", static_cast<unsigned long long>(violationCount_),
-                violationCount_ == 0 ? "PASS" : "FAIL");
-    std::fflush(stdout);
-}
-
-int CStressRun::Execute() {
-    std::printf(
-        "scheduler_stress: seed %llu, %d clients, %d every-second events, %d s, "
-        "watchdog %d s\n",
-        static_cast<unsigned long long>(options_.seed), options_.clients, options_.events,
-        options_.seconds, options_.watchdogSeconds);
-    Phase("loading the module");
-    StartModule();
-
-    Phase("warm-up");
-    TouchEveryZone();
-    RunClients(std::chrono::seconds(std::clamp(options_.seconds / 5, 2, 10)), false, false);
-    WaitForReplies();
-    WaitForTicks();
-    CheckSteadySlots();
-    Phase("warm-up: unregistering everything");
-    UnregisterEverything(1);
-    Drain();
-    heapBaseline_ = HeapInUse();
-
-    const std::uint32_t mainFirst = nextId_;
-    Phase("main phase");
-    RunClients(std::chrono::seconds(options_.seconds), true, clockReachable_);
-    Phase("waiting for replies");
-    WaitForReplies();
-    Phase("waiting for limited events and sleeps");
-    WaitForTicks();
-    CheckSteadySlots();
-    Phase("unregistering everything");
-    UnregisterEverything(mainFirst);
-    Drain();
-    heapAfter_ = HeapInUse();
-    accountedEnd_ = EndId();
-    shortNapsAccounted_ = shortNapsSent_;
-    if (static_cast<double>(heapAfter_) > 1.05 * static_cast<double>(heapBaseline_)) {
-        Violation("heap", Text("heap in use grew from ", heapBaseline_, " to ", heapAfter_,
-                               " bytes after unregistering everything"));
-    }
-    CheckRecords(1, accountedEnd_, true);
-
-    Phase("final burst");
-    ForcedStop();
-    host_.reset();
-    std::lock_guard lock(violationLock_);
-    return violationCount_ == 0 ? 0 : 1;
-}
 
 }  // namespace
 
