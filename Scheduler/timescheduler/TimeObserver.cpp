@@ -80,11 +80,19 @@ void CTimeScheduler::NotifyTimeChanged(std::int64_t /*delta*/) {
     ReplanOnTimerThread(false);
 }
 
+namespace {
+
+// Wall minus steady clock, in microseconds, for two readings taken together.
+std::int64_t SkewUs(CTimeScheduler::Time wall, std::chrono::nanoseconds steady) {
+    static const CTimeScheduler::Time epoch(boost::gregorian::date(1970, 1, 1));
+    return (wall - epoch).total_microseconds() -
+           std::chrono::duration_cast<std::chrono::microseconds>(steady).count();
+}
+
+}  // namespace
+
 std::int64_t CTimeScheduler::ClockSkewUs() const {
-    static const Time epoch(boost::gregorian::date(1970, 1, 1));
-    const std::int64_t wall = (clock_->UniversalTime() - epoch).total_microseconds();
-    return wall -
-           std::chrono::duration_cast<std::chrono::microseconds>(clock_->SteadyTime()).count();
+    return SkewUs(clock_->UniversalTime(), clock_->SteadyTime());
 }
 
 std::int64_t CTimeScheduler::NoteArming() {
@@ -96,11 +104,9 @@ std::int64_t CTimeScheduler::NoteArming() {
 }
 
 void CTimeScheduler::SetBaseline(Time wall, std::chrono::nanoseconds steady) {
-    static const Time epoch(boost::gregorian::date(1970, 1, 1));
     lastObservedTime_ = wall;
     lastObservedSteady_ = steady;
-    baselineSkewUs_ = (wall - epoch).total_microseconds() -
-                      std::chrono::duration_cast<std::chrono::microseconds>(steady).count();
+    baselineSkewUs_ = SkewUs(wall, steady);
 }
 
 void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly) {
