@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, tests, benchmarks and fuzzers need (gdb: the
-# stress program's watchdog prints every thread's stack with it).
+# stress program's watchdog prints every thread's stack with it; CLI11: the command lines of
+# the tools; help2man: their man pages; python3: the Python client and its tests).
 # Idempotent: when everything is present it prints nothing and returns at once.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   libprotobuf-dev protobuf-compiler
   libicu-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libcli11-dev help2man python3
   gdb
 )
 
