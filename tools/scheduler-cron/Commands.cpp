@@ -71,37 +71,42 @@ struct Context {
     }
 };
 
+// Prints the occurrences a search hands over, as lines or as one JSON list.
 void PrintOccurrences(const Context& context, const Zone& zone,
-                      const std::vector<Occurrence>& occurrences) {
+                      const std::function<void(const ZonedSearch::Visitor&)>& search) {
     std::ostream& out = context.out;
     if (context.invocation.json) {
+        bool first = true;
         out << '[';
-        for (std::size_t i = 0; i < occurrences.size(); ++i) {
-            out << (i ? ",\n  " : "\n  ") << JsonTime(occurrences[i], zone);
-        }
-        out << (occurrences.empty() ? "]\n" : "\n]\n");
+        search([&](const Occurrence& occurrence) {
+            out << (first ? "\n  " : ",\n  ") << JsonTime(occurrence, zone);
+            first = false;
+        });
+        out << (first ? "]\n" : "\n]\n");
         return;
     }
-    for (const Occurrence& occurrence : occurrences) {
+    search([&](const Occurrence& occurrence) {
         out << (context.Zoned() ? FormatZoned(occurrence) : FormatTime(occurrence.local)) << '\n';
-    }
+    });
 }
 
 int RunNext(const Context& context) {
     const Zone zone = context.OutputZone();
     const ZonedSearch search(context.Text(), zone);
-    PrintOccurrences(
-        context, zone,
-        search.Next(context.From(zone), context.invocation.count.value_or(kDefaultCount)));
+    const ptime from = context.From(zone);
+    PrintOccurrences(context, zone, [&](const ZonedSearch::Visitor& visit) {
+        search.Next(from, context.invocation.count.value_or(kDefaultCount), visit);
+    });
     return 0;
 }
 
 int RunPrev(const Context& context) {
     const Zone zone = context.OutputZone();
     const ZonedSearch search(context.Text(), zone);
-    PrintOccurrences(
-        context, zone,
-        search.Previous(context.From(zone), context.invocation.count.value_or(kDefaultCount)));
+    const ptime from = context.From(zone);
+    PrintOccurrences(context, zone, [&](const ZonedSearch::Visitor& visit) {
+        search.Previous(from, context.invocation.count.value_or(kDefaultCount), visit);
+    });
     return 0;
 }
 
@@ -136,18 +141,20 @@ int RunLast(const Context& context) {
 int RunExplain(const Context& context) {
     const Zone zone = context.OutputZone();
     const std::shared_ptr<CCronTab> tab = context.Text();
-    context.out << Explain(tab->GetText()) << '\n';
     const ptime from = context.From(zone);
-    const std::vector<Occurrence> next =
-        ZonedSearch(tab, zone).Next(from, context.invocation.count.value_or(kDefaultCount));
-    if (next.empty()) {
+    context.out << Explain(tab->GetText()) << '\n';
+    bool any = false;
+    ZonedSearch(tab, zone).Next(from, context.invocation.count.value_or(kDefaultCount),
+                                [&](const Occurrence& occurrence) {
+                                    if (!any) {
+                                        context.out << "Next times (" << zone.Name() << "):\n";
+                                    }
+                                    any = true;
+                                    context.out << "  " << FormatZoned(occurrence) << '\n';
+                                });
+    if (!any) {
         context.out << "No time from " << FormatTime(zone.ToLocal(from)) << " on (" << zone.Name()
                     << ") matches.\n";
-        return 0;
-    }
-    context.out << "Next times (" << zone.Name() << "):\n";
-    for (const Occurrence& occurrence : next) {
-        context.out << "  " << FormatZoned(occurrence) << '\n';
     }
     return 0;
 }

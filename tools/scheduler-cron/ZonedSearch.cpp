@@ -29,47 +29,47 @@ std::optional<Occurrence> ZonedSearch::Place(ptime local) const {
     return Occurrence{instants.front(), local, local - instants.front()};
 }
 
-std::vector<Occurrence> ZonedSearch::Next(ptime from, unsigned count) const {
+void ZonedSearch::Next(ptime from, unsigned count, const Visitor& visit) const {
     from = WholeSeconds(from);
-    std::vector<Occurrence> found;
+    std::optional<ptime> previous;
     // Wall times before the local time of `from` only come round again as the repeat of
     // an hour that already fired, so the walk starts there.
     ptime cursor = zone_.ToLocal(from);
-    while (found.size() < count) {
+    while (count > 0) {
         const ptime match = Scheduler::FindNext(*tab_, cursor);
         if (match.is_not_a_date_time()) {
             break;
         }
         const std::optional<Occurrence> occurrence = Place(match);
-        if (occurrence && occurrence->utc >= from &&
-            (found.empty() || occurrence->utc > found.back().utc)) {
-            found.push_back(*occurrence);
+        if (occurrence && occurrence->utc >= from && (!previous || occurrence->utc > *previous)) {
+            visit(*occurrence);
+            previous = occurrence->utc;
+            --count;
         }
         cursor = match + seconds(1);
     }
-    return found;
 }
 
-std::vector<Occurrence> ZonedSearch::Previous(ptime from, unsigned count) const {
+void ZonedSearch::Previous(ptime from, unsigned count, const Visitor& visit) const {
     from = WholeSeconds(from);
-    std::vector<Occurrence> found;
+    std::optional<ptime> previous;
     // After the clocks went back, wall times later than the local time of `from` have
     // already fired once; start from the latest wall time the zone may have shown.
     const time_duration lookBack = boost::posix_time::hours(14);
     ptime cursor = from + std::max(zone_.OffsetAt(from), zone_.OffsetAt(from - lookBack));
-    while (found.size() < count) {
+    while (count > 0) {
         const ptime match = Scheduler::FindPrevious(*tab_, cursor);
         if (match.is_not_a_date_time()) {
             break;
         }
         const std::optional<Occurrence> occurrence = Place(match);
-        if (occurrence && occurrence->utc <= from &&
-            (found.empty() || occurrence->utc < found.back().utc)) {
-            found.push_back(*occurrence);
+        if (occurrence && occurrence->utc <= from && (!previous || occurrence->utc < *previous)) {
+            visit(*occurrence);
+            previous = occurrence->utc;
+            --count;
         }
         cursor = match - seconds(1);
     }
-    return found;
 }
 
 std::optional<Occurrence> ZonedSearch::Latest() const {

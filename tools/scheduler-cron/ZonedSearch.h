@@ -10,9 +10,9 @@
 //     ZonedSearch search(tab, Zone::Named("Europe/Berlin"));
 //     search.Next(from, 5);   // up to five occurrences at or after `from` (UTC)
 
+#include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
@@ -34,11 +34,13 @@ public:
 
     const Zone& GetZone() const { return zone_; }
 
-    // At most `count` occurrences at or after the UTC instant `from` (its fraction of a
-    // second dropped), earliest first; fewer when the matches run out before 2100.
-    std::vector<Occurrence> Next(boost::posix_time::ptime from, unsigned count) const;
-    // At most `count` occurrences at or before `from`, latest first, back to 1970.
-    std::vector<Occurrence> Previous(boost::posix_time::ptime from, unsigned count) const;
+    // Hands at most `count` occurrences at or after the UTC instant `from` (its fraction of
+    // a second dropped) to `visit`, earliest first; fewer when the matches run out before
+    // 2100. Nothing is collected, so a large count costs no memory.
+    using Visitor = std::function<void(const Occurrence&)>;
+    void Next(boost::posix_time::ptime from, unsigned count, const Visitor& visit) const;
+    // The same backwards: occurrences at or before `from`, latest first, back to 1970.
+    void Previous(boost::posix_time::ptime from, unsigned count, const Visitor& visit) const;
     // The latest occurrence up to the end of 2099, if any. Callers ask only for texts with
     // a bounded year field; for others it is merely the last one before 2100.
     std::optional<Occurrence> Latest() const;
