@@ -38,7 +38,6 @@ public:
     Reader(FieldKind field, std::string_view text) : field_(field), text_(text) {}
 
     bool AtEnd() const { return at_ == text_.size(); }
-    std::size_t At() const { return at_; }
 
     bool Take(std::string_view literal) {
         if (text_.substr(at_).starts_with(literal)) {
@@ -219,22 +218,19 @@ std::vector<FieldText> SplitFields(const std::string& normalised) {
 }
 
 std::optional<std::vector<Item>> ReadItems(const FieldText& field) {
+    if (field.text.empty() || field.text.back() == ',') {
+        return std::nullopt;
+    }
     std::vector<Item> items;
     Reader reader(field.kind, field.text);
     do {
-        const std::size_t begin = reader.At();
         std::optional<Item> item = reader.ReadItem();
         if (!item || !(reader.AtEnd() || reader.Take(","))) {
             return std::nullopt;
         }
-        const std::size_t end =
-            reader.AtEnd() && field.text.back() != ',' ? reader.At() : reader.At() - 1;
-        item->text = field.text.substr(begin, end - begin);
-        item->position = field.position + begin;
-        items.push_back(std::move(*item));
+        items.push_back(*item);
     } while (!reader.AtEnd());
-    return field.text.empty() || field.text.back() == ',' ? std::nullopt
-                                                          : std::optional(std::move(items));
+    return items;
 }
 
 }  // namespace Zent::Tools::Cron

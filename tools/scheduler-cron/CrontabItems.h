@@ -1,7 +1,7 @@
 #pragma once
 
-// A crontab text taken apart into its fields and their items, with the position of each
-// in the text, for the tool's explanations and error pointers. The engine alone decides
+// A crontab text taken apart into its fields (with the position of each in the text) and
+// their items, for the tool's explanations and error pointers. The engine alone decides
 // whether a text is valid; this reading only names what the text says.
 //
 //     const std::vector<FieldText> fields = SplitFields("0 30 8 ? * mon-fri");
@@ -56,8 +56,6 @@ struct Item {
     Suffix suffix = Suffix::None;
     int nth = 0;     // the n of d#n
     int offset = 0;  // the n of L-n
-    std::string text;
-    std::size_t position = 0;  // in the whole text
 };
 
 // The items of one field, with names of months and weekdays turned into numbers (7 as
