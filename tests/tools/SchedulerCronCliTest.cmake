@@ -318,6 +318,7 @@ set(explanations
     "0 0 0 1 1 ? 2030,2035" "At 00:00:00, on day 1 of the month, in January, in 2030 and 2035"
     "R 0 3 * * ?" "At a random second (drawn when the text is read), at minute 0, between 03:00 and 03:59"
     "0 0 12 ? * R" "At 12:00:00, on a random day of the week (drawn when the text is read)"
+    "0 0 0 1 R/2 ?" "At 00:00:00, on day 1 of the month, in every 2 months from a random start (drawn when the text is read)"
 )
 list(LENGTH explanations size)
 math(EXPR last "${size} - 1")

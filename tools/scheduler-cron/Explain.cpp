@@ -343,8 +343,8 @@ std::string MonthClause(const std::vector<Item>& items) {
     for (const Item& item : items) {
         if (item.kind == Kind::Random) {
             parts.push_back(item.step == 0 ? "a random month (drawn when the text is read)"
-                                           : "every " + Ordinal(item.step) +
-                                                 " month from a random start (drawn when the "
+                                           : "every " + Plural(item.step, "month") +
+                                                 " from a random start (drawn when the "
                                                  "text is read)");
         } else if (item.end && item.step == 0 && *item.end - item.start > 1) {
             parts.push_back(std::string(kMonths[item.start - 1]) + " through " +
