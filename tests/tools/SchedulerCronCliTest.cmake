@@ -172,8 +172,12 @@ day of month '*' and day of week '*':
 hint: exactly one day field decides; use ? in one of them
 " STATUS 1)
 expect(parse_error_in_a_later_definition
-    ARGS range --from "2030-01-07 07:00:00" "utc:60:0 0 8 * * ?" "local:60:0 0 12 * * *"
-    STDERR "Both dayOfMonth & dayOfWeek have values.\n" STATUS 1)
+    ARGS range --from "2030-01-07 07:00:00" "utc:60:0 0 8 * * ?" "local:60:0 0 12 ? * 6-1"
+    STDERR "Invalid range. DayOfWeek: start=6 end=1
+day of week field (0..6 or sun..sat (0 and 7 are Sunday), ?, dL, d#n), item '6-1':
+  0 0 12 ? * 6-1
+             ^^^
+" STATUS 1)
 
 # A text that parses but never fires: check says so and exits with 3; next and prev
 # print nothing (an empty list in JSON) and succeed.

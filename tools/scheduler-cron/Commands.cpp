@@ -13,6 +13,7 @@
 #include "Scheduler/crontab/CronRangeFinder.h"
 #include "Scheduler/crontab/CrontabParser.h"
 #include "Scheduler/crontab/CrontabScheduler.h"
+#include "Scheduler/crontab/CrontabValidationException.h"
 #include "TimeText.h"
 #include "ZonedSearch.h"
 
@@ -214,6 +215,21 @@ int RunRange(const Context& context) {
 }
 
 }  // namespace
+
+std::optional<std::string> RefusedText(const Invocation& invocation) {
+    if (invocation.command != "range") {
+        return invocation.operands.front();
+    }
+    for (const std::string& def : invocation.operands) {
+        const std::string text = ParseDefinition(def).text;
+        try {
+            CCrontabParser().Parse(text);
+        } catch (const Scheduler::CCrontabValidationException&) {
+            return text;
+        }
+    }
+    return std::nullopt;
+}
 
 int RunCommand(const Invocation& invocation, ptime now, std::ostream& out, std::ostream& err) {
     static const std::map<std::string_view, int (*)(const Context&)> kRunners = {

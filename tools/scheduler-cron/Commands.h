@@ -3,6 +3,8 @@
 // The commands of scheduler-cron, each writing its answer to `out`.
 
 #include <iosfwd>
+#include <optional>
+#include <string>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
@@ -18,5 +20,9 @@ constexpr int kExitNeverFires = 3;
 // UsageError for a bad option value.
 int RunCommand(const Invocation& invocation, boost::posix_time::ptime now, std::ostream& out,
                std::ostream& err);
+
+// The crontab text of `invocation` that the engine refuses: the TEXT operand, or for range
+// the text of the first definition it refuses; empty when there is none.
+std::optional<std::string> RefusedText(const Invocation& invocation);
 
 }  // namespace Zent::Tools::Cron

@@ -33,10 +33,8 @@ int main(int argc, char* argv[]) {
         } catch (const Zent::Scheduler::CCrontabValidationException& error) {
             // The engine's own text first: scripts read that line.
             std::cerr << error.what() << '\n';
-            const std::string& text =
-                invocation.command == "range" ? "" : invocation.operands.front();
-            if (!text.empty()) {
-                for (const std::string& line : Diagnose(text, error.what())) {
+            if (const std::optional<std::string> text = RefusedText(invocation)) {
+                for (const std::string& line : Diagnose(*text, error.what())) {
                     std::cerr << line << '\n';
                 }
             }
