@@ -268,7 +268,7 @@ private:
             host_.PrepareShutdown();
             prepared_ = true;
         } else if (name == "stop") {
-            const bool stopped = host_.Stop(control.force);
+            const bool stopped = control.force ? host_.Stop(true) : StopGracefully(host_);
             if (stopped) Stopped(control.force);
             ack.AddBool("force", control.force).AddBool("stopped", stopped);
         }
