@@ -3,7 +3,6 @@
 //
 //     scheduler-host [OPTIONS] [demo|serve] [OPTIONS] [--] [LIBRARY]
 
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <exception>
