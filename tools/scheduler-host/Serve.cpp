@@ -91,17 +91,20 @@ public:
     // end of the input or after a signal.
     std::optional<std::string> Next() {
         for (;;) {
-            if (const auto lineBreak = buffer_.find('\n'); lineBreak != std::string::npos) {
-                std::string line = buffer_.substr(0, lineBreak);
-                buffer_.erase(0, lineBreak + 1);
+            if (const auto lineBreak = buffer_.find('\n', start_); lineBreak != std::string::npos) {
+                std::string line = buffer_.substr(start_, lineBreak - start_);
+                start_ = lineBreak + 1;
                 return line;
             }
+            // Only an incomplete line is left: drop what was handed out, once per read.
+            buffer_.erase(0, start_);
+            start_ = 0;
             if (signal_) return std::nullopt;
             if (ended_) {
                 if (buffer_.empty()) return std::nullopt;
                 return std::exchange(buffer_, {});
             }
-            Wait(-1);
+            ReadMore();
         }
     }
 
@@ -121,9 +124,10 @@ public:
     std::optional<int> Signal() const { return signal_; }
 
 private:
-    void Wait(int timeoutMs) {
+    // Waits for input or a signal and takes what came.
+    void ReadMore() {
         pollfd watched[2] = {{signals_.Fd(), POLLIN, 0}, {input_, POLLIN, 0}};
-        if (::poll(watched, 2, timeoutMs) < 0) {
+        if (::poll(watched, 2, -1) < 0) {
             if (errno != EINTR) ended_ = true;
             return;
         }
@@ -143,6 +147,8 @@ private:
     const int input_;
     const CShutdownSignals& signals_;
     std::string buffer_;
+    // Where the lines not yet handed out begin in buffer_.
+    std::size_t start_ = 0;
     bool ended_ = false;
     std::optional<int> signal_;
 };
