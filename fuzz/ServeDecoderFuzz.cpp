@@ -41,7 +41,7 @@ void Require(bool holds, const char* what, std::string_view line, std::string_vi
 }
 
 // The error line for `reason`, with and without a request id, is one JSON object whose
-// "error" is the reason itself.
+// "text" is the reason itself.
 void CheckErrorLine(std::string_view line, const std::string& reason, std::size_t lineNumber) {
     Require(!reason.empty(), "a line was refused without a reason", line);
     for (const std::optional<std::uint32_t> id :
@@ -54,7 +54,7 @@ void CheckErrorLine(std::string_view line, const std::string& reason, std::size_
             Fail("the error line is not a JSON object", line,
                  errorLine + " (" + error.what() + ")");
         }
-        const boost::json::value* error = object.if_contains("error");
+        const boost::json::value* error = object.if_contains("text");
         Require(error != nullptr && error->is_string() && error->get_string() == reason,
                 "the error line does not carry the reason", line, errorLine);
         const boost::json::value* number = object.if_contains("line");
@@ -64,7 +64,7 @@ void CheckErrorLine(std::string_view line, const std::string& reason, std::size_
         const boost::json::value* idValue = object.if_contains("id");
         Require(id ? idValue != nullptr && idValue->is_int64() &&
                          idValue->get_int64() == static_cast<std::int64_t>(*id)
-                   : idValue == nullptr,
+                   : idValue != nullptr && idValue->is_null(),
                 "the error line does not carry the request id as given", line, errorLine);
     }
 }

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -63,6 +65,23 @@ bool IsNull(const JsonObject& object, const std::string& key) {
     return value != nullptr && value->is_null();
 }
 
+// The one shape of every error line: these keys, in this order.
+const std::vector<std::string> kErrorKeys = {"kind",      "time", "type",  "name", "id",  "user",
+                                             "exception", "code", "group", "text", "line"};
+
+std::vector<std::string> KeysOf(const JsonObject& object) {
+    std::vector<std::string> keys;
+    for (const auto& member : object)
+        keys.emplace_back(member.key());
+    return keys;
+}
+
+bool IsIsoTime(const std::string& text, bool milliseconds) {
+    static const std::regex withMilliseconds(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    static const std::regex wholeSeconds(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
+    return std::regex_match(text, milliseconds ? withMilliseconds : wholeSeconds);
+}
+
 class SchedulerHostServeTest : public testing::Test {
 protected:
     void Start(std::vector<std::string> options = {}) {
@@ -97,14 +116,31 @@ protected:
         return remaining;
     }
 
+    // A module's error reply for request `id`.
     void ExpectError(const JsonObject& reply, double id, const std::string& exception,
                      const std::string& text) {
+        EXPECT_EQ(KeysOf(reply), kErrorKeys);
+        EXPECT_TRUE(IsIsoTime(Text(reply, "time"), true)) << Text(reply, "time");
         EXPECT_EQ(Text(reply, "kind"), "error");
         EXPECT_EQ(Number(reply, "type"), 1);
         EXPECT_EQ(Text(reply, "name"), "CResponseException");
         EXPECT_EQ(Number(reply, "id"), id);
         EXPECT_EQ(Text(reply, "exception"), exception);
         EXPECT_EQ(Text(reply, "text"), text);
+        EXPECT_TRUE(IsNull(reply, "line"));
+    }
+
+    // The host's own error line: the same shape, without a type; `id` -1 for none.
+    void ExpectHostError(const JsonObject& error, double id, const std::string& text) {
+        EXPECT_EQ(KeysOf(error), kErrorKeys);
+        EXPECT_EQ(Text(error, "kind"), "error");
+        EXPECT_TRUE(IsNull(error, "type"));
+        EXPECT_EQ(Text(error, "exception"), "HostError");
+        if (id < 0)
+            EXPECT_TRUE(IsNull(error, "id"));
+        else
+            EXPECT_EQ(Number(error, "id"), id);
+        EXPECT_NE(Text(error, "text").find(text), std::string::npos) << Text(error, "text");
     }
 
     std::optional<CToolProcess> host_;
@@ -133,7 +169,7 @@ TEST_F(SchedulerHostServeTest, RegistrationsAreAnsweredAndTickWithTheirUserDataA
             ASSERT_EQ(Text(line, "kind"), "tick");
             EXPECT_EQ(Number(line, "type"), 7100);
             EXPECT_EQ(Text(line, "name"), "JsonUserData");
-            EXPECT_FALSE(Text(line, "time").empty());
+            EXPECT_TRUE(IsIsoTime(Text(line, "time"), true)) << Text(line, "time");
             const JsonObject userData = Object(line, "userData");
             EXPECT_EQ(Text(userData, "owner"), Text(line, "user"));
             if (Text(line, "user") == "alice") {
@@ -172,25 +208,25 @@ TEST_F(SchedulerHostServeTest, MalformedLinesGetAnErrorLineAndTheHostGoesOn) {
     Send(R"({"type": "GetLastTickRequest", "id": 8,
              "timeEvent": {"timespecification": "0 0 12 L * ? 2030", "utclocal": true}})");
 
-    const std::vector<std::pair<double, std::string>> expected = {
-        {1, "not JSON"},
-        {2, "not a JSON object"},
-        {3, "unknown type \"RegisterTimeEvnt\""},
-        {4, "unknown field \"timeEvnt\" for RegisterTimeEvent"},
-        {5, "\"id\" must be a whole number"},
-        {6, "\"fromTime\" is not a valid UTCTime"},
-        {7, "unknown control \"restart\""},
+    // Line number, the request id when it could be read (-1: none), reason.
+    const std::vector<std::tuple<double, double, std::string>> expected = {
+        {1, -1, "not JSON"},
+        {2, -1, "not a JSON object"},
+        {3, 3, "unknown type \"RegisterTimeEvnt\""},
+        {4, 4, "unknown field \"timeEvnt\" for RegisterTimeEvent"},
+        {5, -1, "\"id\" must be a whole number"},
+        {6, 6, "\"fromTime\" is not a valid UTCTime"},
+        {7, -1, "unknown control \"restart\""},
     };
-    for (const auto& [lineNumber, reason] : expected) {
+    for (const auto& [lineNumber, id, reason] : expected) {
         const JsonObject error = Next();
         EXPECT_EQ(Number(error, "line"), lineNumber);
-        EXPECT_NE(Text(error, "error").find(reason), std::string::npos)
-            << "line " << lineNumber << ": " << Text(error, "error");
+        ExpectHostError(error, id, reason);
     }
     const JsonObject answer = Next();
     EXPECT_EQ(Text(answer, "kind"), "response");
     EXPECT_EQ(Number(answer, "id"), 8);
-    EXPECT_EQ(Text(answer, "lastTick"), "2030-12-31 12:00:00");
+    EXPECT_EQ(Text(answer, "lastTick"), "2030-12-31T12:00:00Z");
     EXPECT_FALSE(Bool(answer, "noLastTick"));
     EXPECT_TRUE(Finish().empty());
 }
@@ -226,7 +262,7 @@ TEST_F(SchedulerHostServeTest, UserDataIsFoundWhateverTheOrderOfItsKeys) {
     const JsonObject remaining = Next();
     EXPECT_EQ(Text(remaining, "name"), "GetRemainingTimeResponse");
     EXPECT_GT(Number(remaining, "remainingSeconds"), 0);
-    EXPECT_FALSE(Text(remaining, "nextTick").empty());
+    EXPECT_TRUE(IsIsoTime(Text(remaining, "nextTick"), false)) << Text(remaining, "nextTick");
     Finish();
 }
 
@@ -311,23 +347,72 @@ TEST_F(SchedulerHostServeTest, ControlLinesDriveTheLifecycle) {
                 "Scheduler is not ticking. Shutdown in progress. "
                 "[Method=MsgRegisterTimeEvent;Message=JsonUserData]");
 
-    // A graceful stop is refused while the module is still busy; a program asks again.
-    bool stopped = false;
-    for (int attempt = 0; attempt < 20 && !stopped && !HasFailure(); ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(50ms);
-        Send(R"({"control": "stop", "force": false})");
-        const JsonObject stop = Next();
-        EXPECT_EQ(Text(stop, "control"), "stop");
-        EXPECT_FALSE(Bool(stop, "force"));
-        stopped = Bool(stop, "stopped");
-    }
-    EXPECT_TRUE(stopped);
+    // The host asks again while the module is still busy with the last reply.
+    Send(R"({"control": "stop", "force": false})");
+    const JsonObject stop = Next();
+    EXPECT_EQ(Text(stop, "control"), "stop");
+    EXPECT_FALSE(Bool(stop, "force"));
+    EXPECT_TRUE(Bool(stop, "stopped"));
 
     // quit ends the host although its input stays open.
     Send(R"({"control": "quit"})");
     EXPECT_EQ(Text(Next(), "control"), "quit");
     EXPECT_EQ(host_->Wait(kPatience), 0) << host_->ErrorText();
     EXPECT_TRUE(host_->ReadAllLines(kPatience).empty());
+}
+
+TEST_F(SchedulerHostServeTest, EveryRequestGetsAnErrorLineWithItsIdOnceTheModuleIsStopped) {
+    // Request 1 waits in the queue of a module not started; the forced stop drops it.
+    Start({"--no-start"});
+    Send(R"({"type": 556, "id": 1, "user": "alice",
+             "timeEvent": {"timespecification": "0 0 12 * * ?"}})");
+    Send(R"({"control": "stop", "force": true})");
+    ExpectHostError(Next(), 1, "the module stopped before answering the request");
+    EXPECT_TRUE(Bool(Next(), "stopped"));
+    Send(R"({"type": 321, "id": 2, "userData": 2,
+             "timeEvent": {"timespecification": "0 0 12 * * ?"}})");
+    Send(R"({"type": 323, "id": 3, "userData": 2})");
+    Send(R"({"control": "start"})");
+    Send(R"({"type": 318, "id": 4, "userData": 2})");
+    for (const double id : {2, 3}) {
+        const JsonObject error = Next();
+        ExpectHostError(error, id, "the module is stopped");
+        EXPECT_EQ(Number(error, "line"), id + 1);
+    }
+    EXPECT_EQ(Text(Next(), "control"), "start");
+    ExpectHostError(Next(), 4, "the module is stopped");
+    EXPECT_TRUE(Finish().empty());
+}
+
+TEST_F(SchedulerHostServeTest, TerminationSignalAnswersEveryLineReadThenShutsDownInOrder) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        Start({"--log-level", "2"});
+        constexpr int kRequests = 200;
+        for (int id = 1; id <= kRequests; ++id) {
+            Send(R"({"type": 321, "id": )" + std::to_string(id) + R"(, "userData": )" +
+                 std::to_string(id) +
+                 R"(, "timeEvent": {"timespecification": "0 0 12 * * ?", "utclocal": true}})");
+        }
+        // Replies are in flight when the signal comes.
+        EXPECT_EQ(Number(Next(), "id"), 1);
+        host_->Signal(signal);
+        std::vector<double> ids = {1};
+        for (const std::string& line : host_->ReadAllLines(kPatience))
+            ids.push_back(Number(Parse(line), "id"));
+        ASSERT_EQ(host_->Wait(kPatience), 0) << host_->ErrorText();
+
+        const std::string log = host_->ErrorText();
+        std::smatch read;
+        ASSERT_TRUE(std::regex_search(
+            log, read, std::regex("Received SIG(TERM|INT) after ([0-9]+) input lines")))
+            << log;
+        const int linesRead = std::stoi(read[2]);
+        ASSERT_EQ(ids.size(), static_cast<std::size_t>(linesRead)) << "signal " << signal;
+        std::sort(ids.begin(), ids.end());
+        for (int id = 1; id <= linesRead; ++id)
+            EXPECT_EQ(ids[id - 1], id);
+        EXPECT_NE(log.find("Unloaded SchedulerModule"), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -104,6 +104,10 @@ void CToolProcess::CloseInput() {
     CloseIfOpen(input_);
 }
 
+void CToolProcess::Signal(int signal) {
+    if (pid_ > 0 && !status_) ::kill(pid_, signal);
+}
+
 std::optional<std::string> CToolProcess::ReadLine(std::chrono::milliseconds timeout) {
     const Clock::time_point deadline = Clock::now() + timeout;
     while (true) {

@@ -31,6 +31,8 @@ public:
     void WriteLine(const std::string& line);
     // Closes the standard input: the tool reads the end of its input.
     void CloseInput();
+    // Sends `signal` (SIGTERM, SIGINT, ...) to the tool.
+    void Signal(int signal);
 
     // The next line of the standard output without its line break; nullopt at the end of
     // the output or when `timeout` passed first.

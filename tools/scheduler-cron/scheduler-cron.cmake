@@ -1,7 +1,6 @@
-# scheduler-cron: the crontab engine at the command line. Included from tools/ so that the
-# binary stays at tools/scheduler-cron in the build tree.
+# scheduler-cron: the crontab engine at the command line. Included from tools/, whose
+# settings put the binary in bin/ of the build tree, as it is installed.
 find_package(ICU REQUIRED COMPONENTS uc i18n)
-find_package(CLI11 CONFIG QUIET)
 add_executable(scheduler-cron
     ${CMAKE_CURRENT_LIST_DIR}/main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Calendar.cpp
@@ -16,6 +15,4 @@ add_executable(scheduler-cron
 )
 target_compile_definitions(scheduler-cron PRIVATE SCHEDULER_CRON_VERSION="${PROJECT_VERSION}")
 target_link_libraries(scheduler-cron PRIVATE Zent::Crontab Zent::TimeScheduler ICU::uc ICU::i18n)
-if(TARGET CLI11::CLI11)
-    target_link_libraries(scheduler-cron PRIVATE CLI11::CLI11)
-endif()
+target_link_libraries(scheduler-cron PRIVATE CLI11::CLI11)

@@ -108,8 +108,9 @@ public:
     std::string String(const std::string& key) const {
         const value* json = Find(key);
         if (json == nullptr) return {};
-        if (!json->is_string()) throw std::invalid_argument(QuoteJson(key) + " must be a string");
-        return std::string(json->get_string());
+        const std::optional<std::string_view> text = TextOf(*json);
+        if (!text) throw std::invalid_argument(QuoteJson(key) + " must be a string");
+        return std::string(*text);
     }
 
     bool Bool(const std::string& key) const {
@@ -296,9 +297,10 @@ const RequestKind& FindKind(const value& type) {
     const auto& kinds = Kinds();
     const std::optional<std::uint64_t> number =
         WholeNumber(type, std::numeric_limits<std::int32_t>::max());
+    const std::optional<std::string_view> name = TextOf(type);
     const auto found = std::find_if(kinds.begin(), kinds.end(), [&](const RequestKind& kind) {
         return number ? static_cast<std::uint64_t>(kind.type) == *number
-                      : type.is_string() && NameOf(kind) == type.get_string();
+                      : name && NameOf(kind) == *name;
     });
     if (found != kinds.end()) return *found;
     if (type.is_number() || type.is_string())
@@ -313,22 +315,72 @@ std::string Joined(const std::vector<std::string>& names) {
     return text;
 }
 
-void AddError(CJsonObjectWriter& line, const Common::Module::CResponseException& reply) {
-    const ErrorDescription error = DescribeError(reply);
-    line.AddString("exception", error.className);
-    if (error.code)
-        line.AddNumber("code", *error.code);
+// The exception name of the errors that the host itself reports.
+constexpr const char* kHostErrorName = "HostError";
+
+// Every error line, whether the module's error reply or the host's own, has these keys in
+// this order; what does not apply is null.
+struct ErrorFields {
+    std::chrono::system_clock::time_point time;
+    std::optional<std::int32_t> type;
+    std::optional<std::string> name;
+    std::optional<std::uint32_t> id;
+    std::optional<std::string> user;
+    std::string exception;
+    std::optional<std::uint32_t> code;
+    std::optional<std::uint32_t> group;
+    std::string text;
+    std::optional<std::size_t> line;
+};
+
+template <class Number>
+void AddNumberOrNull(CJsonObjectWriter& line, std::string_view key,
+                     const std::optional<Number>& number) {
+    if (number)
+        line.AddNumber(key, static_cast<std::int64_t>(*number));
     else
-        line.AddNull("code");
-    if (error.group)
-        line.AddNumber("group", *error.group);
+        line.AddNull(key);
+}
+
+void AddStringOrNull(CJsonObjectWriter& line, std::string_view key,
+                     const std::optional<std::string>& text) {
+    if (text)
+        line.AddString(key, *text);
     else
-        line.AddNull("group");
+        line.AddNull(key);
+}
+
+std::string ErrorJson(const ErrorFields& error) {
+    CJsonObjectWriter line;
+    line.AddString("kind", "error").AddString("time", FormatIsoClock(error.time));
+    AddNumberOrNull(line, "type", error.type);
+    AddStringOrNull(line, "name", error.name);
+    AddNumberOrNull(line, "id", error.id);
+    AddStringOrNull(line, "user", error.user);
+    line.AddString("exception", error.exception);
+    AddNumberOrNull(line, "code", error.code);
+    AddNumberOrNull(line, "group", error.group);
     line.AddString("text", error.text);
+    AddNumberOrNull(line, "line", error.line);
+    return line.Text();
+}
+
+ErrorFields HostError(std::string_view reason, std::chrono::system_clock::time_point at) {
+    ErrorFields error;
+    error.time = at;
+    error.exception = kHostErrorName;
+    error.text = std::string(reason);
+    return error;
+}
+
+std::optional<std::string> UserOf(const Common::Kernel::UserContextPtr& userContext) {
+    std::string user = UserNameOf(userContext);
+    if (user.empty()) return std::nullopt;
+    return user;
 }
 
 void AddTime(CJsonObjectWriter& line, std::string_view key, const boost::posix_time::ptime& time) {
-    if (const auto text = FormatTime(time))
+    if (const auto text = FormatIsoTime(time))
         line.AddString(key, *text);
     else
         line.AddNull(key);
@@ -384,9 +436,10 @@ JsonRequest RequestFromJson(const boost::json::object& object) {
     request.id = static_cast<std::uint32_t>(
         reader.Unsigned("id", std::numeric_limits<std::uint32_t>::max()));
     if (const value* user = reader.Find("user"); user != nullptr && !user->is_null()) {
-        if (!user->is_string() || user->get_string().empty())
+        const std::optional<std::string_view> name = TextOf(*user);
+        if (!name || name->empty())
             throw std::invalid_argument("\"user\" must be a user name (a non-empty string)");
-        request.user = std::string(user->get_string());
+        request.user = std::string(*name);
     }
     request.message = kind.build(request.id, reader);
     request.answered = kind.answered;
@@ -398,8 +451,9 @@ std::variant<JsonRequest, JsonControl> LineFromJson(std::string_view text) {
     const value* control = object.if_contains("control");
     if (control == nullptr) return RequestFromJson(object);
 
-    if (!control->is_string()) throw std::invalid_argument("\"control\" must be a string");
-    JsonControl line{std::string(control->get_string())};
+    const std::optional<std::string_view> name = TextOf(*control);
+    if (!name) throw std::invalid_argument("\"control\" must be a string");
+    JsonControl line{std::string(*name)};
     for (const auto& member : object) {
         if (member.key() != "control" && !(member.key() == "force" && line.name == "stop")) {
             throw std::invalid_argument("unknown field \"" + std::string(member.key()) +
@@ -418,12 +472,32 @@ std::variant<JsonRequest, JsonControl> LineFromJson(std::string_view text) {
     return line;
 }
 
-std::string ErrorLineJson(std::string_view reason, std::size_t lineNumber,
-                          std::optional<std::uint32_t> id) {
-    CJsonObjectWriter line;
-    line.AddString("error", reason).AddNumber("line", static_cast<std::int64_t>(lineNumber));
-    if (id) line.AddNumber("id", *id);
-    return line.Text();
+std::string ErrorLineJson(std::string_view reason, std::optional<std::size_t> lineNumber,
+                          std::optional<std::uint32_t> id, const std::optional<std::string>& user,
+                          std::chrono::system_clock::time_point at) {
+    ErrorFields error = HostError(reason, at);
+    error.id = id;
+    error.user = user;
+    error.line = lineNumber;
+    return ErrorJson(error);
+}
+
+LineIdentity IdentityOf(std::string_view text) noexcept {
+    LineIdentity identity;
+    try {
+        const boost::json::object object = ParseJsonObject(text);
+        if (const value* id = object.if_contains("id")) {
+            if (const auto number = WholeNumber(*id, std::numeric_limits<std::uint32_t>::max()))
+                identity.id = static_cast<std::uint32_t>(*number);
+        }
+        if (const value* user = object.if_contains("user")) {
+            if (const auto name = TextOf(*user); name && !name->empty())
+                identity.user = std::string(*name);
+        }
+    } catch (const std::exception&) {
+        // Not an object: nothing could be read.
+    }
+    return identity;
 }
 
 const std::vector<RequestType>& RequestTypes() {
@@ -451,25 +525,49 @@ std::optional<std::string> MessageToJson(const MessagePtr& message,
     const auto* userData = dynamic_cast<const CJsonUserData*>(message.get());
     const auto* error = dynamic_cast<const Common::Module::CResponseException*>(message.get());
     const auto* response = dynamic_cast<const Common::Module::CResponse*>(message.get());
+    const std::optional<std::uint32_t> id =
+        response ? std::optional<std::uint32_t>(response->GetRequestId()) : std::nullopt;
+
+    if (error) {
+        const ErrorDescription description = DescribeError(*error);
+        ErrorFields fields;
+        fields.time = seenAt;
+        fields.type = message->GetType();
+        fields.name = message->GetTypeName();
+        fields.id = id;
+        fields.user = UserOf(userContext);
+        fields.exception = description.className;
+        fields.code = description.code;
+        fields.group = description.group;
+        fields.text = description.text;
+        return ErrorJson(fields);
+    }
 
     CJsonObjectWriter line;
-    line.AddString("kind", userData ? "tick" : error ? "error" : response ? "response" : "message");
-    line.AddString("time", FormatClock(seenAt));
+    line.AddString("kind", userData ? "tick" : response ? "response" : "message");
+    line.AddString("time", FormatIsoClock(seenAt));
     line.AddNumber("type", message->GetType());
     line.AddString("name", message->GetTypeName());
-    if (response) line.AddNumber("id", response->GetRequestId());
-    if (const std::string user = UserNameOf(userContext); !user.empty())
-        line.AddString("user", user);
-    else
-        line.AddNull("user");
+    if (id) line.AddNumber("id", *id);
+    AddStringOrNull(line, "user", UserOf(userContext));
 
     if (userData)
         line.AddRaw("userData", userData->GetJson());
-    else if (error)
-        AddError(line, *error);
     else if (response)
         AddResponseFields(line, *message);
     return line.Text();
+}
+
+std::string UnwritableMessageJson(const Common::Kernel::IMessage& message,
+                                  const Common::Kernel::UserContextPtr& userContext,
+                                  std::string_view reason,
+                                  std::chrono::system_clock::time_point seenAt) {
+    ErrorFields error = HostError(reason, seenAt);
+    error.type = message.GetType();
+    error.name = message.GetTypeName();
+    error.id = ReplyIdOf(message);
+    error.user = UserOf(userContext);
+    return ErrorJson(error);
 }
 
 std::optional<std::uint32_t> ReplyIdOf(const IMessage& message) {

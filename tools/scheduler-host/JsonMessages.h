@@ -10,7 +10,7 @@
 //             "userData": {"job": "backup"}})"));
 //     host.Send(request.message, users.ContextOf(*request.user));
 //     ...
-//     // observer: {"kind":"response","time":"2030-05-01 09:59:58.012","type":322,
+//     // observer: {"kind":"response","time":"2030-05-01T09:59:58.012Z","type":322,
 //     //            "name":"RegisterTimeEventResponse","id":1,"user":"alice"}
 //     if (auto line = MessageToJson(message, context, now)) Write(*line);
 //
@@ -18,13 +18,20 @@
 //         auto decoded = LineFromJson(R"({"control": "stop", "force": true})");
 //         std::get<JsonControl>(decoded).force;   // true
 //     } catch (const std::exception& error) {
-//         Write(ErrorLineJson(error.what(), lineNumber, std::nullopt));
+//         const LineIdentity identity = IdentityOf(text);
+//         Write(ErrorLineJson(error.what(), lineNumber, identity.id, identity.user));
 //     }
 //
 // docs/host-protocol.md describes every field. Records (TimeEvent, UTCTime, TimeRangeItem,
 // TimeZoneDetails) use protobuf's JSON mapping in both directions; protobuf refuses a
 // record that lacks a required field, such as a UTCTime without its seconds. Time points
-// are written "YYYY-MM-DD HH:MM:SS" in UTC, or null for not-a-date-time.
+// are written in ISO 8601 UTC, "YYYY-MM-DDTHH:MM:SSZ", or null for not-a-date-time; the
+// time a line was written has milliseconds.
+//
+// Every error line has one shape, whether it reports the module's error reply or a
+// request the host could not serve: "kind" "error", "time", "type", "name", "id",
+// "user", "exception", "code", "group", "text" and "line", null where they do not apply.
+// The host's own errors have the exception "HostError" and no type.
 
 #include <chrono>
 #include <cstddef>
@@ -69,10 +76,20 @@ struct JsonControl {
 // unknown control or a field it does not have, or what RequestFromJson refuses.
 std::variant<JsonRequest, JsonControl> LineFromJson(std::string_view text);
 
-// The error line that answers input line `lineNumber`: {"error":REASON,"line":N}, with
-// "id" when the request id had been read.
-std::string ErrorLineJson(std::string_view reason, std::size_t lineNumber,
-                          std::optional<std::uint32_t> id);
+// The host's error line for a request or input line it cannot serve: `reason` as "text",
+// the input line number, the request id and user name when they were read.
+std::string ErrorLineJson(
+    std::string_view reason, std::optional<std::size_t> lineNumber, std::optional<std::uint32_t> id,
+    const std::optional<std::string>& user = std::nullopt,
+    std::chrono::system_clock::time_point at = std::chrono::system_clock::now());
+
+// What could be read of a line that cannot be served: its request id (a whole number in
+// range under "id") and user name. Never throws; empty for a line that is not an object.
+struct LineIdentity {
+    std::optional<std::uint32_t> id;
+    std::optional<std::string> user;
+};
+LineIdentity IdentityOf(std::string_view text) noexcept;
 
 // The type numbers and names of the eleven requests, in type order.
 struct RequestType {
@@ -91,6 +108,13 @@ bool IsSchedulerRequest(std::int32_t type);
 std::optional<std::string> MessageToJson(const std::shared_ptr<Common::Kernel::IMessage>& message,
                                          const Common::Kernel::UserContextPtr& userContext,
                                          std::chrono::system_clock::time_point seenAt);
+
+// The error line for a message the module sent that cannot be written as described, for
+// `reason`.
+std::string UnwritableMessageJson(const Common::Kernel::IMessage& message,
+                                  const Common::Kernel::UserContextPtr& userContext,
+                                  std::string_view reason,
+                                  std::chrono::system_clock::time_point seenAt);
 
 // The request id of a response or error reply; nullopt for other messages.
 std::optional<std::uint32_t> ReplyIdOf(const Common::Kernel::IMessage& message);

@@ -3,11 +3,16 @@
 // Boost.JSON is used header-only: this is the one translation unit that compiles it.
 #include <boost/json/src.hpp>
 
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/value_stack.hpp>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace Zent::Tools::SchedulerHost {
@@ -16,6 +21,89 @@ namespace {
 
 // Doubles hold every integer below this exactly.
 constexpr double kExactIntegerLimit = 9007199254740992.0;
+// The first byte of a string value that holds a wide integer's digits: never the first
+// byte of a decoded JSON string, which is valid UTF-8.
+constexpr char kWideIntegerMark = '\xff';
+
+// Builds values as Boost.JSON's own parser does, except that an integer too wide for 64
+// bits keeps its digits (see IsWideInteger) instead of becoming a rounded double.
+class CExactNumberHandler {
+public:
+    static constexpr std::size_t max_object_size = boost::json::object::max_size();
+    static constexpr std::size_t max_array_size = boost::json::array::max_size();
+    static constexpr std::size_t max_key_size = boost::json::string::max_size();
+    static constexpr std::size_t max_string_size = boost::json::string::max_size();
+
+    boost::json::value_stack stack;
+
+    bool on_document_begin(boost::json::error_code&) { return true; }
+    bool on_document_end(boost::json::error_code&) { return true; }
+    bool on_object_begin(boost::json::error_code&) { return true; }
+    bool on_object_end(std::size_t size, boost::json::error_code&) {
+        stack.push_object(size);
+        return true;
+    }
+    bool on_array_begin(boost::json::error_code&) { return true; }
+    bool on_array_end(std::size_t size, boost::json::error_code&) {
+        stack.push_array(size);
+        return true;
+    }
+    bool on_key_part(boost::json::string_view part, std::size_t, boost::json::error_code&) {
+        stack.push_chars(part);
+        return true;
+    }
+    bool on_key(boost::json::string_view last, std::size_t, boost::json::error_code&) {
+        stack.push_key(last);
+        return true;
+    }
+    bool on_string_part(boost::json::string_view part, std::size_t, boost::json::error_code&) {
+        stack.push_chars(part);
+        return true;
+    }
+    bool on_string(boost::json::string_view last, std::size_t, boost::json::error_code&) {
+        stack.push_string(last);
+        return true;
+    }
+    bool on_number_part(boost::json::string_view part, boost::json::error_code&) {
+        number_.append(part.data(), part.size());
+        return true;
+    }
+    bool on_int64(std::int64_t number, boost::json::string_view, boost::json::error_code&) {
+        number_.clear();
+        stack.push_int64(number);
+        return true;
+    }
+    bool on_uint64(std::uint64_t number, boost::json::string_view, boost::json::error_code&) {
+        number_.clear();
+        stack.push_uint64(number);
+        return true;
+    }
+    bool on_double(double number, boost::json::string_view last, boost::json::error_code&) {
+        number_.append(last.data(), last.size());
+        // Only an integer literal that fits in neither int64 nor uint64 arrives here
+        // without a fraction or an exponent.
+        if (number_.find_first_of(".eE") == std::string::npos) {
+            stack.push_string(kWideIntegerMark + number_);
+        } else {
+            stack.push_double(number);
+        }
+        number_.clear();
+        return true;
+    }
+    bool on_bool(bool flag, boost::json::error_code&) {
+        stack.push_bool(flag);
+        return true;
+    }
+    bool on_null(boost::json::error_code&) {
+        stack.push_null();
+        return true;
+    }
+    bool on_comment_part(boost::json::string_view, boost::json::error_code&) { return true; }
+    bool on_comment(boost::json::string_view, boost::json::error_code&) { return true; }
+
+private:
+    std::string number_;
+};
 
 template <class Number>
 std::string NumberText(Number number) {
@@ -48,7 +136,10 @@ void AppendCanonical(const boost::json::value& value, std::string& out) {
             out += DoubleText(value.get_double());
             return;
         case boost::json::kind::string:
-            out += QuoteJson(value.get_string());
+            if (IsWideInteger(value))
+                out += std::string_view(value.get_string()).substr(1);
+            else
+                out += QuoteJson(value.get_string());
             return;
         case boost::json::kind::array: {
             out += '[';
@@ -132,15 +223,27 @@ std::string CanonicalJson(const boost::json::value& value) {
     return out;
 }
 
+bool IsWideInteger(const boost::json::value& value) {
+    return value.is_string() && !value.get_string().empty() &&
+           value.get_string().front() == kWideIntegerMark;
+}
+
+std::optional<std::string_view> TextOf(const boost::json::value& value) {
+    if (!value.is_string() || IsWideInteger(value)) return std::nullopt;
+    return std::string_view(value.get_string());
+}
+
 boost::json::value ParseJsonValue(std::string_view text) {
-    boost::json::parser parser;
+    boost::json::basic_parser<CExactNumberHandler> parser{boost::json::parse_options{}};
+    parser.handler().stack.reset();
     boost::json::error_code error;
-    const std::size_t consumed = parser.write(text.data(), text.size(), error);
+    const std::size_t consumed = parser.write_some(false, text.data(), text.size(), error);
+    if (!error && consumed < text.size()) error = boost::json::error::extra_data;
     if (error) {
         throw std::invalid_argument("not JSON: " + error.message() + " at character " +
                                     std::to_string(consumed + 1));
     }
-    return parser.release();
+    return parser.handler().stack.release();
 }
 
 boost::json::object ParseJsonObject(std::string_view text) {

@@ -15,8 +15,13 @@
 // their bytes, whole numbers below 2^53 are written without a fraction whether they were
 // written with one or not (2.0 is 2), other numbers in their shortest exact form, and
 // strings keep their characters with the escapes JSON requires.
+//
+// Integers too wide for 64 bits keep every digit: ParseJsonValue holds such a number as a
+// string value marked as a wide integer (IsWideInteger), which CanonicalJson writes as the
+// number it was. Code that wants a JSON string reads it with TextOf, which refuses them.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +35,11 @@ std::string QuoteJson(std::string_view text);
 
 // The canonical text of `value`.
 std::string CanonicalJson(const boost::json::value& value);
+
+// True for a number that ParseJsonValue found too wide for 64 bits.
+bool IsWideInteger(const boost::json::value& value);
+// The characters of a JSON string; nullopt for any other value, wide integers included.
+std::optional<std::string_view> TextOf(const boost::json::value& value);
 
 // Parses one JSON value of any kind; throws std::invalid_argument "not JSON: <reason> at
 // character <n>" for malformed text.

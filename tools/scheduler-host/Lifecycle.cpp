@@ -20,11 +20,16 @@ Host::CSchedulerHost::Options HostOptions(const HostSettings& settings, Host::CL
     return options;
 }
 
-bool StopModule(Host::CSchedulerHost& host) {
+bool StopGracefully(Host::CSchedulerHost& host) {
     for (int attempt = 0; attempt < kGracefulStopAttempts; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(kStopRetryPause);
         if (host.Stop(false)) return true;
     }
+    return false;
+}
+
+bool StopModule(Host::CSchedulerHost& host) {
+    if (StopGracefully(host)) return true;
     host.GetLogger().Log("The module stayed busy; stopping it by force", 3, "SchedulerHost");
     host.Stop(true);
     return false;

@@ -19,8 +19,12 @@ namespace Zent::Tools::SchedulerHost {
 // The host's options for `settings`; `sink` receives the log records (empty: stderr).
 Host::CSchedulerHost::Options HostOptions(const HostSettings& settings, Host::CLogger::Sink sink);
 
-// Asks the module to stop gracefully until it agrees, for about two seconds, then stops it
-// by force. True when the graceful stop succeeded.
+// Asks the module to stop gracefully until it agrees (it refuses while it is busy), for
+// about two seconds. True when it stopped.
+bool StopGracefully(Host::CSchedulerHost& host);
+
+// StopGracefully, then a forced stop when the module stayed busy. True when the graceful
+// stop succeeded.
 bool StopModule(Host::CSchedulerHost& host);
 
 }  // namespace Zent::Tools::SchedulerHost

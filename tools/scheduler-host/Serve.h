@@ -8,7 +8,7 @@
 //     HostSettings settings;
 //     settings.library = "/opt/agent/libScheduler.so";
 //     settings.linger = std::chrono::seconds(3);
-//     return RunServe(settings, std::cin, std::cout);
+//     return RunServe(settings, STDIN_FILENO, std::cout);
 
 #include <iosfwd>
 
@@ -17,9 +17,11 @@
 namespace Zent::Tools::SchedulerHost {
 
 // Loads, initializes and (unless settings.startModule is false) starts the module, serves
-// `input` to its end or to a quit line, then waits for the replies in flight and shuts the
-// module down in order. Returns the exit status, 0; throws when the module cannot be
-// loaded or initialized.
-int RunServe(const HostSettings& settings, std::istream& input, std::ostream& output);
+// the lines read from the file descriptor `input` to its end, to a quit line or to SIGTERM
+// or SIGINT, then waits for the replies owed to every line read and shuts the module down
+// in order. The two signals are blocked in the calling thread (and so in every thread the
+// session starts) and taken through a signalfd while it runs. Returns the exit status, 0;
+// throws when the module cannot be loaded or initialized.
+int RunServe(const HostSettings& settings, int input, std::ostream& output);
 
 }  // namespace Zent::Tools::SchedulerHost

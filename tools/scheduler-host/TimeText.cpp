@@ -50,6 +50,21 @@ std::string FormatClock(std::chrono::system_clock::time_point time) {
            buffer;
 }
 
+std::optional<std::string> FormatIsoTime(const boost::posix_time::ptime& time) {
+    std::optional<std::string> text = FormatTime(time);
+    if (text) {
+        (*text)[10] = 'T';
+        *text += 'Z';
+    }
+    return text;
+}
+
+std::string FormatIsoClock(std::chrono::system_clock::time_point time) {
+    std::string text = FormatClock(time);
+    text[10] = 'T';
+    return text + 'Z';
+}
+
 Common::DataDefinition::Common::UTCTime ToUtcTime(std::chrono::system_clock::time_point time) {
     const std::tm fields = BrokenDownUtc(time);
     Common::DataDefinition::Common::UTCTime record;
