@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -218,10 +219,17 @@ void WaitForTimedSeconds(CTickTally& tally) {
     std::this_thread::sleep_until(tally.Start() + 100ms);
 }
 
-// One request of each type the module answers, in turn by id.
-constexpr std::uint32_t kQueryTypes = 8;
-std::shared_ptr<Kernel::IMessage> QueryRequest(std::uint32_t id, const UTCTime& now) {
-    switch (id % kQueryTypes) {
+// The query types the module answers, in the order the client asks them.
+constexpr const char* kQueryNames[] = {"ValidateTimeEvent",          "GetRemainingTimeBySpec",
+                                       "GetRemainingTimeByUserData", "GetNextOccurrences (1000)",
+                                       "GetLastTick (huge limit)",   "GetNextTimeRange",
+                                       "GetTimeZoneDetails",         "GetAllTimeZoneDetails"};
+constexpr std::uint32_t kQueryTypes = std::size(kQueryNames);
+
+// A request of query type `type` (an index into kQueryNames).
+std::shared_ptr<Kernel::IMessage> QueryRequest(std::uint32_t type, std::uint32_t id,
+                                               const UTCTime& now) {
+    switch (type) {
         case 0: {
             auto request = std::make_shared<Messages::CValidateTimeEvent>(id);
             request->SetTimeEvent(Event("0 30 8 ? * mon-fri"));
@@ -308,12 +316,23 @@ void MeasureThroughBus(std::vector<BenchRow>& rows) {
                     kEvents / registering.count(), "req/s", ""});
 
     const UTCTime now = NowUtc();
-    CQueryLoop queries([&client, &now] {
-        client.Run(kQueryTypes, 1, [&now](std::uint32_t id) { return QueryRequest(id, now); });
+    // Each round asks every type once, in order, so its i-th round trip is type i's.
+    std::vector<std::vector<std::int64_t>> roundTrips(kQueryTypes);
+    CQueryLoop queries([&client, &now, &roundTrips] {
+        const std::vector<std::int64_t> round = client.Run(
+            kQueryTypes, 1,
+            [&now, type = 0U](std::uint32_t id) mutable { return QueryRequest(type++, id, now); });
+        for (std::uint32_t type = 0; type < kQueryTypes; ++type)
+            roundTrips[type].push_back(round[type]);
         return kQueryTypes;
     });
     WaitForTimedSeconds(tally);
     rows.push_back({"Load bus: queries, 1 in flight", queries.Stop(), "req/s", ""});
+    for (std::uint32_t type = 0; type < kQueryTypes; ++type) {
+        std::sort(roundTrips[type].begin(), roundTrips[type].end());
+        rows.push_back({std::string("Load bus: ") + kQueryNames[type] + ", round trip p50",
+                        Percentile(roundTrips[type], 0.5) / 1e3, "ms", ""});
+    }
     rows.push_back(
         {"Load bus: error replies to queries", static_cast<double>(errorReplies.load()), "", ""});
     tally.AddRows("Load bus", rows);
