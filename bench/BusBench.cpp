@@ -1,35 +1,27 @@
 // Requests through the bus: the substitute kernel loads the real plug-in, and a client
 // sends it ValidateTimeEvent and GetNextOccurrencesByUserData requests, measuring the
 // round trip with one request in flight and the throughput with a window of requests in
-// flight. The clock is the machine's; detail lines are dropped, as in production.
+// flight.
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BenchTable.h"
+#include "BusClient.h"
 #include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
 #include "common/message/scheduler/MessageTypes.h"
 #include "common/message/scheduler/RegisterTimeEvent.h"
 #include "common/message/scheduler/ValidateTimeEvent.h"
-#include "common/module/Response.h"
-#include "common/security/UserContext.h"
-#include "host/SchedulerHost.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 namespace Kernel = Zent::Common::Kernel;
 namespace Messages = Zent::Common::Message::Scheduler;
 using Zent::Common::DataDefinition::Scheduler::TimeEvent;
@@ -56,97 +48,6 @@ TimeEvent Event(const char* text) {
     event.set_utclocal(true);
     return event;
 }
-
-// Sends requests with ids 1, 2, ... and waits for their replies, which the bus observer
-// hands over. Every request is answered exactly once; a missing reply ends the run.
-class CBusClient {
-public:
-    using MakeRequest = std::function<std::shared_ptr<Kernel::IMessage>(std::uint32_t id)>;
-
-    CBusClient() : host_(HostOptions()) {
-        host_.GetBus().AddObserver([this](const std::shared_ptr<Kernel::IMessage>& message,
-                                          const Kernel::UserContextPtr&) {
-            if (const auto* reply =
-                    dynamic_cast<const Zent::Common::Module::CResponse*>(message.get())) {
-                OnReply(reply->GetRequestId());
-            }
-        });
-        host_.Load(SCHEDULER_LIBRARY);
-        host_.Initialize();
-        host_.Start();
-    }
-    ~CBusClient() {
-        host_.PrepareShutdown();
-        while (!host_.Stop(false))
-            std::this_thread::sleep_for(10ms);
-        host_.Unload();
-    }
-
-    // Sends `count` requests keeping at most `window` unanswered; returns the round trip
-    // of each in microseconds.
-    std::vector<std::int64_t> Run(std::uint32_t count, std::uint32_t window,
-                                  const MakeRequest& make) {
-        {
-            std::lock_guard lock(mutex_);
-            sentAt_.assign(count, {});
-            roundTrips_.assign(count, -1);
-            firstId_ = nextId_;
-            answered_ = 0;
-        }
-        for (std::uint32_t i = 0; i < count; ++i) {
-            std::unique_lock lock(mutex_);
-            if (!replied_.wait_for(lock, 10s, [&] { return i - answered_ < window; })) {
-                throw std::runtime_error("a reply did not come within 10 s");
-            }
-            const std::uint32_t id = nextId_++;
-            sentAt_[id - firstId_] = SteadyClock::now();
-            lock.unlock();
-            if (!host_.Send(make(id), context_)) throw std::runtime_error("the bus refused");
-        }
-        std::unique_lock lock(mutex_);
-        if (!replied_.wait_for(lock, 10s, [&] { return answered_ == count; })) {
-            throw std::runtime_error("a reply did not come within 10 s");
-        }
-        if (doubled_) throw std::runtime_error("a request was answered twice");
-        return roundTrips_;
-    }
-
-private:
-    static Zent::Host::CSchedulerHost::Options HostOptions() {
-        Zent::Host::CSchedulerHost::Options options;
-        options.minimumLogLevel = 2;
-        options.logSink = [](const Zent::Host::LogRecord&) {};
-        return options;
-    }
-
-    void OnReply(std::uint32_t id) {
-        const SteadyClock::time_point now = SteadyClock::now();
-        std::lock_guard lock(mutex_);
-        if (id < firstId_ || id - firstId_ >= roundTrips_.size()) return;  // an earlier run's
-        std::int64_t& roundTrip = roundTrips_[id - firstId_];
-        if (roundTrip >= 0) {
-            doubled_ = true;
-            return;
-        }
-        roundTrip =
-            std::chrono::duration_cast<std::chrono::microseconds>(now - sentAt_[id - firstId_])
-                .count();
-        ++answered_;
-        replied_.notify_one();
-    }
-
-    Zent::Host::CSchedulerHost host_;
-    std::shared_ptr<Zent::Common::Security::CUserContext> context_ =
-        std::make_shared<Zent::Common::Security::CUserContext>();
-    std::mutex mutex_;
-    std::condition_variable replied_;
-    std::uint32_t nextId_ = 1;
-    std::uint32_t firstId_ = 1;
-    std::uint32_t answered_ = 0;
-    bool doubled_ = false;
-    std::vector<SteadyClock::time_point> sentAt_;
-    std::vector<std::int64_t> roundTrips_;
-};
 
 void Measure(CBusClient& client, const std::string& label, const CBusClient::MakeRequest& make,
              std::vector<BenchRow>& rows) {
