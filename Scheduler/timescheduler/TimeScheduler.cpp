@@ -49,6 +49,7 @@ CTimeScheduler::~CTimeScheduler() {
         logger_.Detail() << "~CTimeScheduler: Clearing the event description map";
         eventDescriptions_.clear();
         idsByUserData_.clear();
+        idsBySpecification_.clear();
     }
     observerThread_.interrupt();
     observerThread_.join();
