@@ -211,6 +211,9 @@ std::string Describe(bool isSleepEvent, std::uint32_t sleepSeconds,
     return "CRON: " + crontab->GetCronTab()->GetText();
 }
 
+// How many events the dump copies per hold of the lock.
+constexpr std::size_t kDumpChunk = 1024;
+
 // What the dump prints of one event, copied under the lock.
 struct DumpedEvent {
     std::uint64_t id;
@@ -225,13 +228,6 @@ struct DumpedEvent {
 }  // namespace
 
 void CTimeScheduler::FlushScheduledEvents(Lock& lock) const {
-    std::vector<DumpedEvent> events;
-    events.reserve(eventDescriptions_.size());
-    for (const auto& [id, desc] : eventDescriptions_) {
-        if (!desc) continue;
-        events.push_back({id, desc->crontabScheduler, desc->userData, desc->timeEvent.delay(),
-                          desc->sleepSeconds, desc->isSleepEvent, desc->timeEvent.utclocal()});
-    }
     lock.unlock();
     // Relocked however the logging ends, as the caller expects.
     struct Relock {
@@ -241,13 +237,34 @@ void CTimeScheduler::FlushScheduledEvents(Lock& lock) const {
 
     const Common::Library::Logging::CLoggerBridge dump(logger_, "ScheduledTicks");
     dump.Detail() << "Flushing all scheduled events";
-    for (const DumpedEvent& event : events) {
-        dump.Detail() << boost::format(
-                             "Event %1% is scheduled to tick every %2%. The user data is %3% "
-                             "with delay %4% and UTCLocal = %5%") %
-                             event.id %
-                             Describe(event.isSleepEvent, event.sleepSeconds, event.crontab.get()) %
-                             event.userData->GetTypeName() % event.delay % (event.utcLocal ? 1 : 0);
+    // A chunk at a time, in ascending id order: the lock is held only to copy a chunk, and
+    // neither that hold nor the copy grows with the registry.
+    std::vector<DumpedEvent> chunk;
+    chunk.reserve(kDumpChunk);
+    for (std::uint64_t nextId = 0;; nextId = chunk.back().id + 1) {
+        chunk.clear();
+        {
+            const Lock chunkLock(eventMutex_);
+            for (auto it = eventDescriptions_.lower_bound(nextId);
+                 it != eventDescriptions_.end() && chunk.size() < kDumpChunk; ++it) {
+                if (const DescPtr& desc = it->second) {
+                    chunk.push_back({it->first, desc->crontabScheduler, desc->userData,
+                                     desc->timeEvent.delay(), desc->sleepSeconds,
+                                     desc->isSleepEvent, desc->timeEvent.utclocal()});
+                }
+            }
+        }
+        if (chunk.empty()) break;
+        for (const DumpedEvent& event : chunk) {
+            dump.Detail() << boost::format(
+                                 "Event %1% is scheduled to tick every %2%. The user data is "
+                                 "%3% with delay %4% and UTCLocal = %5%") %
+                                 event.id %
+                                 Describe(event.isSleepEvent, event.sleepSeconds,
+                                          event.crontab.get()) %
+                                 event.userData->GetTypeName() % event.delay %
+                                 (event.utcLocal ? 1 : 0);
+        }
     }
     dump.Detail() << "Flushing all scheduled events done";
 }

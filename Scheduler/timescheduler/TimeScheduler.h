@@ -202,9 +202,9 @@ private:
     // The event with equal user data (whose GetHash is `hash`) and the lowest id; end()
     // when none (or null).
     EventMap::const_iterator FindOldest(const MessagePtr& userData, std::size_t hash) const;
-    // Logs every registered event. The caller holds eventMutex_ through `lock`: it is held
-    // only while the events are copied, released while their lines are formatted and
-    // logged, and held again on return.
+    // Logs every registered event. The caller holds eventMutex_ through `lock`: it is
+    // released while the lines are formatted and logged, taken only to copy a bounded
+    // chunk of events at a time, and held again on return.
     void FlushScheduledEvents(Lock& lock) const;
     // Re-plans every event (or only the local-time cron events) after a clock change; the
     // caller holds eventMutex_.

@@ -1,6 +1,7 @@
 // The time scheduler against an adjustable clock: ticks, limits, replacement, sleep
 // events, delays, local time, clock jumps, queries and the dump.
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <set>
@@ -453,11 +454,35 @@ TEST_F(TimeSchedulerTest, TheDumpListsEveryEventAndDestructionClearsTheMap) {
     event.set_delay(60);
     Add(event, "dumped");
     scheduler->RegisterSleepEvent(600, Data("nap"), nullptr);
+    constexpr std::size_t kMoreNaps = 1500;  // the dump copies the registry in parts
+    for (std::size_t i = 0; i < kMoreNaps; ++i)
+        scheduler->RegisterSleepEvent(600, Data("nap " + std::to_string(i)), nullptr);
     auto freed = registryFree.get_future();
     ASSERT_EQ(freed.wait_for(5s), std::future_status::ready);
     EXPECT_TRUE(freed.get());
     probe.wait();  // before the scheduler goes
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(500ms);
+    // The last complete dump lists every event once, in id order.
+    const auto lines = logger->Lines();
+    const auto ends = [](const CRecordingLogger::Line& line, const std::string& end) {
+        return line.text.size() >= end.size() &&
+               line.text.compare(line.text.size() - end.size(), end.size(), end) == 0;
+    };
+    const auto done = std::find_if(lines.rbegin(), lines.rend(), [&](const auto& line) {
+        return ends(line, "Flushing all scheduled events done");
+    });
+    const auto begun = std::find_if(done, lines.rend(), [&](const auto& line) {
+        return ends(line, "Flushing all scheduled events");
+    });
+    ASSERT_NE(begun, lines.rend());
+    std::vector<std::size_t> dumped;
+    for (auto line = begun.base(); line != done.base() - 1; ++line) {
+        const std::size_t at = line->text.find(" : Event ");
+        if (at != std::string::npos) dumped.push_back(std::stoul(line->text.substr(at + 9)));
+    }
+    ASSERT_EQ(dumped.size(), kMoreNaps + 2);
+    for (std::size_t i = 0; i < dumped.size(); ++i)
+        EXPECT_EQ(dumped[i], i + 1);
     EXPECT_FALSE(logger
                      ->Containing("CTimeScheduler:ScheduledTicks : Event 1 is scheduled to tick "
                                   "every CRON: 0 0 * * * ?. The user data is Text:dumped with "
