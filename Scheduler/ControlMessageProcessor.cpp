@@ -85,6 +85,9 @@ void Processor::AnswerFailure(std::uint32_t requestId, const std::exception& fai
         if (dynamic_cast<const CCrontabTimeInPastException*>(&failure)) {
             return ReplyError<Common::Scheduler::CTimeInPastException>(requestId, text);
         }
+        if (dynamic_cast<const CCrontabEventLimitException*>(&failure)) {
+            return ReplyError<Common::Scheduler::CEventLimitException>(requestId, text);
+        }
     }
     if (typed != Typed::None && dynamic_cast<const CCrontabNoEventException*>(&failure)) {
         return ReplyError<Common::Scheduler::CNoEventException>(requestId, text);

@@ -1,5 +1,9 @@
 #include "Scheduler/SchedulerModule.h"
 
+#include <charconv>
+#include <optional>
+#include <string>
+
 #include "Scheduler/ControlMessageProcessor.h"
 #include "Scheduler/SchedulerNotTicking.h"
 #include "Scheduler/TickHandler.h"
@@ -33,9 +37,28 @@ void CSchedulerModule::OnInitialize(std::shared_ptr<Common::Kernel::IResourcePro
             provider->GetResource(Common::Kernel::ResourceNumber::Translator));
     }
     if (!timeScheduler_) {
-        timeScheduler_ = std::make_shared<CTimeScheduler>(*loggerBridge_);
+        CTimeScheduler::Options options;
+        options.maxEvents = ConfiguredMaxEvents(*provider);
+        timeScheduler_ = std::make_shared<CTimeScheduler>(*loggerBridge_, std::move(options));
         timeScheduler_->AddTickHandler(tickHandler_);
     }
+}
+
+std::size_t CSchedulerModule::ConfiguredMaxEvents(
+    Common::Kernel::IResourceProvider& provider) const {
+    // Initialize has already checked that resource 11 is a configuration resource.
+    const auto configuration = std::dynamic_pointer_cast<Common::Kernel::IConfigurationResource>(
+        provider.GetResource(Common::Kernel::ResourceNumber::Configuration));
+    const std::optional<std::string> value =
+        configuration ? configuration->GetValue(kMaxEventsKey) : std::nullopt;
+    if (!value) return CTimeScheduler::kDefaultMaxEvents;
+    std::size_t limit = 0;
+    const char* const end = value->data() + value->size();
+    const auto [parsed, error] = std::from_chars(value->data(), end, limit);
+    if (error == std::errc() && parsed == end && limit > 0) return limit;
+    Log(4) << "Ignoring the invalid configuration value " << kMaxEventsKey << "=" << *value
+           << "; the limit stays " << CTimeScheduler::kDefaultMaxEvents;
+    return CTimeScheduler::kDefaultMaxEvents;
 }
 
 void CSchedulerModule::PrepareShutdown() {

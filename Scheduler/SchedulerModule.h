@@ -10,7 +10,14 @@
 //     module->Start();
 //
 // Construction touches no resource, starts no thread and writes no log line.
+//
+// Run-time configuration (resource 11), read once by the first Initialize:
+// - "Scheduler.MaxRegisteredEvents": how many events (cron and sleep together) may be
+//   registered at once, a whole number from 1; default 1000000. A registration beyond it
+//   is refused with CEventLimitException (a sleep registration only logs the refusal). An
+//   invalid value is logged (level 4) and the default applies.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -26,6 +33,9 @@ class CSchedulerModule : public Common::Module::CCommonModule {
 public:
     class CControlMessageProcessor;
     class CTickHandler;
+
+    // The configuration key of the registered-event limit.
+    static constexpr const char* kMaxEventsKey = "Scheduler.MaxRegisteredEvents";
 
     CSchedulerModule();
     // Ends message processing first, then stops ticking and releases the time scheduler,
@@ -55,6 +65,9 @@ protected:
     void OnInitialize(std::shared_ptr<Common::Kernel::IResourceProvider> provider) override;
 
 private:
+    // The registered-event limit that the configuration sets, or the default.
+    std::size_t ConfiguredMaxEvents(Common::Kernel::IResourceProvider& provider) const;
+
     std::shared_ptr<Common::Library::Logging::CLoggerBridge> loggerBridge_;
     std::shared_ptr<CControlMessageProcessor> controlMessageProcessor_;
     std::shared_ptr<CTimeScheduler> timeScheduler_;

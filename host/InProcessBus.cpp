@@ -17,8 +17,11 @@ thread_local const CInProcessBus* currentBus = nullptr;
 }  // namespace
 
 CInProcessBus::CInProcessBus(std::size_t threadCount,
-                             std::shared_ptr<Kernel::ILoggerResource> logger)
-    : logger_(std::move(logger)), observerLane_(std::make_shared<Lane>()) {
+                             std::shared_ptr<Kernel::ILoggerResource> logger,
+                             std::size_t laneCapacity)
+    : logger_(std::move(logger)),
+      laneCapacity_(std::max<std::size_t>(laneCapacity, 1)),
+      observerLane_(std::make_shared<Lane>()) {
     try {
         for (std::size_t i = 0; i < std::max<std::size_t>(threadCount, 1); ++i) {
             threads_.emplace_back([this] { Work(); });
@@ -57,9 +60,20 @@ bool CInProcessBus::Send(std::shared_ptr<Kernel::IMessage> message,
 
         std::lock_guard lock(lock_);
         if (stopping_) return false;
+        const auto found = subscriptions_.find(type);
+        const std::vector<std::shared_ptr<Lane>>* const subscribed =
+            found == subscriptions_.end() ? nullptr : &found->second;
+        const auto full = [this](const std::shared_ptr<Lane>& lane) {
+            return lane->pending.size() >= laneCapacity_;
+        };
+        // All or nobody: a full lane refuses the message before any lane takes it.
+        if ((subscribed && std::any_of(subscribed->begin(), subscribed->end(), full)) ||
+            (!observers_.empty() && full(observerLane_))) {
+            return false;
+        }
         ++sent_;
-        if (const auto found = subscriptions_.find(type); found != subscriptions_.end()) {
-            for (const std::shared_ptr<Lane>& lane : found->second)
+        if (subscribed) {
+            for (const std::shared_ptr<Lane>& lane : *subscribed)
                 Enqueue(lane, delivery);
         }
         if (!observers_.empty()) Enqueue(observerLane_, delivery);

@@ -15,6 +15,10 @@
 //   never throws. It may be called from several threads at once. Deliveries run on bus
 //   threads only, so never on a sender's thread unless the sender is itself a bus thread
 //   (an observer or OnMessage that sends), and then never within its Send call.
+// - Each lane (one per subscriber, one for all observers) holds at most its capacity of
+//   waiting deliveries: a message that would overfill any of its lanes is refused as a
+//   whole (Send returns false), so a sender faster than its receiver cannot make the bus
+//   grow without bound.
 // - Each subscriber receives its messages one at a time, in the order of the Send calls
 //   (Send calls are ordered by the moment they take the bus's lock). Different subscribers
 //   may be served at the same time by different bus threads.
@@ -52,10 +56,13 @@ public:
                                         const Common::Kernel::UserContextPtr&)>;
 
     static constexpr std::size_t kDefaultThreadCount = 2;
+    static constexpr std::size_t kDefaultLaneCapacity = 1000000;
 
     // Starts `threadCount` bus threads (at least one). `logger` receives delivery failures.
+    // `laneCapacity` (at least one) bounds the deliveries waiting in each lane.
     explicit CInProcessBus(std::size_t threadCount = kDefaultThreadCount,
-                           std::shared_ptr<Common::Kernel::ILoggerResource> logger = {});
+                           std::shared_ptr<Common::Kernel::ILoggerResource> logger = {},
+                           std::size_t laneCapacity = kDefaultLaneCapacity);
     // Stops the bus.
     ~CInProcessBus() override;
     CInProcessBus(const CInProcessBus&) = delete;
@@ -64,8 +71,9 @@ public:
     // A null subscriber is ignored.
     void Subscribe(std::shared_ptr<Common::Kernel::ISubscriber> subscriber,
                    std::int32_t type) override;
-    // Queues `message` for its subscribers and the observers. False for a null message and
-    // after Stop; true otherwise, also when nobody receives the message.
+    // Queues `message` for its subscribers and the observers. False for a null message,
+    // after Stop, and when one of its lanes is full (then nobody receives it); true
+    // otherwise, also when nobody receives the message.
     bool Send(std::shared_ptr<Common::Kernel::IMessage> message,
               Common::Kernel::UserContextPtr userContext) override;
 
@@ -115,6 +123,7 @@ private:
     void RefuseBusThread(const char* operation) const;
 
     const std::shared_ptr<Common::Kernel::ILoggerResource> logger_;
+    const std::size_t laneCapacity_;
 
     mutable std::mutex lock_;
     std::condition_variable workAvailable_;

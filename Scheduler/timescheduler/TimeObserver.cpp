@@ -20,7 +20,7 @@ void CTimeScheduler::TimeObserverMain() {
             {
                 Lock lock(eventMutex_);
                 if (eventDescriptions_.empty()) {
-                    FlushScheduledEvents();
+                    FlushScheduledEvents(lock);
                     while (eventDescriptions_.empty())
                         eventAdded_.wait(lock);
                     // Whatever the clocks did while nothing was registered is no jump.
@@ -60,7 +60,7 @@ void CTimeScheduler::TimeObserverMain() {
 
             if (dumpDeadline < steady) {
                 Lock lock(eventMutex_);
-                FlushScheduledEvents();
+                FlushScheduledEvents(lock);
                 dumpDeadline = steady + options_.dumpPeriod;
             }
         } catch (const boost::thread_interrupted&) {

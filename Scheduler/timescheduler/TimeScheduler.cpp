@@ -49,6 +49,7 @@ CTimeScheduler::~CTimeScheduler() {
         logger_.Detail() << "~CTimeScheduler: Clearing the event description map";
         eventDescriptions_.clear();
         idsByUserData_.clear();
+        idsBySpecification_.clear();
     }
     observerThread_.interrupt();
     observerThread_.join();
@@ -122,45 +123,57 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
         next = ApplyDelay(timeEvent.delay(), next, GetFollowingOccurrence(*desc, next));
     }
     desc->timer = std::make_shared<DeadlineTimer>(*ioContext_);
+    const std::string description = DescribeEvent(*desc);
 
     {
         // Held through the arming, so that neither the observer nor a query sees the event
         // unarmed, and an occurrence already due is delivered under the lock.
         Lock lock(eventMutex_);
         const std::uint64_t id = Insert(desc);
-        RegisterEventWithTimer(next, *desc->timer, id, timeEvent.utclocal(), false,
-                               DescribeEvent(*desc));
+        RegisterEventWithTimer(next, *desc->timer, id, timeEvent.utclocal(), false, description);
     }
     logger_.Detail() << "New tab was registered to occure at: "
                      << boost::posix_time::to_simple_string(next);
 }
 
 std::uint64_t CTimeScheduler::Insert(const DescPtr& desc) {
-    FinadAndDeleteUserData(desc->userData);
+    if (!desc->userData) throw CCrontabNoEventException("User data is NULL");
+    desc->userDataHash = desc->userData->GetHash();
+    // The same hash of the same bytes as GetRemainingTimeBySpec looks up. Partial: an
+    // incomplete record is never asked for, so its hash does not matter.
+    if (!desc->isSleepEvent) {
+        desc->specificationHash =
+            std::hash<std::string>{}(desc->timeEvent.SerializePartialAsString());
+    }
+    const auto replaced = FindOldest(desc->userData, desc->userDataHash);
+    if (replaced == eventDescriptions_.end()) {
+        if (eventDescriptions_.size() >= options_.maxEvents) {
+            throw CCrontabEventLimitException(options_.maxEvents);
+        }
+    } else {
+        Remove(replaced, "FinadAndDeleteUserData: Timer: Canceling id: ",
+               "FinadAndDeleteUserData: Event description map: Erasing id: ");
+    }
     const std::uint64_t id = ++lastEventId_;
     eventDescriptions_.emplace(id, desc);
-    idsByUserData_.emplace(desc->userData->GetHash(), id);
+    idsByUserData_.emplace(desc->userDataHash, id);
+    if (!desc->isSleepEvent) idsBySpecification_.emplace(desc->specificationHash, id);
     eventAdded_.notify_one();
     return id;
 }
 
-void CTimeScheduler::FinadAndDeleteUserData(const MessagePtr& userData) {
-    if (!userData) throw CCrontabNoEventException("User data is NULL");
-    Remove(userData, "FinadAndDeleteUserData: Timer: Canceling id: ",
-           "FinadAndDeleteUserData: Event description map: Erasing id: ");
-}
-
 void CTimeScheduler::DeleteTab(const MessagePtr& userData) {
     if (!userData) return;
+    const std::size_t hash = userData->GetHash();
     Lock lock(eventMutex_);
-    Remove(userData,
+    const auto found = FindOldest(userData, hash);
+    if (found == eventDescriptions_.end()) return;
+    Remove(found,
            "DeleteTab: Timer: Canceling id: ", "DeleteTab: Event Description Map: Erasing id: ");
 }
 
-void CTimeScheduler::Remove(const MessagePtr& userData, const char* cancelLine,
+void CTimeScheduler::Remove(EventMap::const_iterator it, const char* cancelLine,
                             const char* eraseLine) {
-    const auto it = FindOldest(userData);
-    if (it == eventDescriptions_.end()) return;
     logger_.Detail() << cancelLine << it->first;
     if (it->second->timer) it->second->timer->cancel();
     logger_.Detail() << eraseLine << it->first;
@@ -168,14 +181,16 @@ void CTimeScheduler::Remove(const MessagePtr& userData, const char* cancelLine,
 }
 
 void CTimeScheduler::Erase(EventMap::const_iterator it) {
-    if (it->second) idsByUserData_.erase({it->second->userData->GetHash(), it->first});
+    if (const DescPtr& desc = it->second) {
+        idsByUserData_.erase({desc->userDataHash, it->first});
+        if (!desc->isSleepEvent) idsBySpecification_.erase({desc->specificationHash, it->first});
+    }
     eventDescriptions_.erase(it);
 }
 
-CTimeScheduler::EventMap::const_iterator CTimeScheduler::FindOldest(
-    const MessagePtr& userData) const {
+CTimeScheduler::EventMap::const_iterator CTimeScheduler::FindOldest(const MessagePtr& userData,
+                                                                    std::size_t hash) const {
     if (!userData) return eventDescriptions_.end();
-    const std::size_t hash = userData->GetHash();
     for (auto entry = idsByUserData_.lower_bound({hash, 0});
          entry != idsByUserData_.end() && entry->first == hash; ++entry) {
         const auto found = eventDescriptions_.find(entry->second);
@@ -187,29 +202,75 @@ CTimeScheduler::EventMap::const_iterator CTimeScheduler::FindOldest(
     return eventDescriptions_.end();
 }
 
-CTimeScheduler::DescPtr CTimeScheduler::FindByUserData(const MessagePtr& userData) const {
-    const auto it = FindOldest(userData);
-    return it == eventDescriptions_.end() ? nullptr : it->second;
+namespace {
+
+std::string Describe(bool isSleepEvent, std::uint32_t sleepSeconds,
+                     const CCrontabScheduler* crontab) {
+    if (isSleepEvent) return "Sleep event: " + std::to_string(sleepSeconds);
+    if (!crontab) return "CRON: UNSET CRON";
+    return "CRON: " + crontab->GetCronTab()->GetText();
 }
 
-void CTimeScheduler::FlushScheduledEvents() const {
+// How many events the dump copies per hold of the lock.
+constexpr std::size_t kDumpChunk = 1024;
+
+// What the dump prints of one event, copied under the lock.
+struct DumpedEvent {
+    std::uint64_t id;
+    std::shared_ptr<const CCrontabScheduler> crontab;
+    std::shared_ptr<Common::Kernel::IMessage> userData;
+    std::int32_t delay;
+    std::uint32_t sleepSeconds;
+    bool isSleepEvent;
+    bool utcLocal;
+};
+
+}  // namespace
+
+void CTimeScheduler::FlushScheduledEvents(Lock& lock) const {
+    lock.unlock();
+    // Relocked however the logging ends, as the caller expects.
+    struct Relock {
+        Lock& lock;
+        ~Relock() { lock.lock(); }
+    } relock{lock};
+
     const Common::Library::Logging::CLoggerBridge dump(logger_, "ScheduledTicks");
     dump.Detail() << "Flushing all scheduled events";
-    for (const auto& [id, desc] : eventDescriptions_) {
-        if (!desc) continue;
-        dump.Detail() << boost::format(
-                             "Event %1% is scheduled to tick every %2%. The user data is %3% "
-                             "with delay %4% and UTCLocal = %5%") %
-                             id % DescribeEvent(*desc) % desc->userData->GetTypeName() %
-                             desc->timeEvent.delay() % (desc->timeEvent.utclocal() ? 1 : 0);
+    // A chunk at a time, in ascending id order: the lock is held only to copy a chunk, and
+    // neither that hold nor the copy grows with the registry.
+    std::vector<DumpedEvent> chunk;
+    chunk.reserve(kDumpChunk);
+    for (std::uint64_t nextId = 0;; nextId = chunk.back().id + 1) {
+        chunk.clear();
+        {
+            const Lock chunkLock(eventMutex_);
+            for (auto it = eventDescriptions_.lower_bound(nextId);
+                 it != eventDescriptions_.end() && chunk.size() < kDumpChunk; ++it) {
+                if (const DescPtr& desc = it->second) {
+                    chunk.push_back({it->first, desc->crontabScheduler, desc->userData,
+                                     desc->timeEvent.delay(), desc->sleepSeconds,
+                                     desc->isSleepEvent, desc->timeEvent.utclocal()});
+                }
+            }
+        }
+        if (chunk.empty()) break;
+        for (const DumpedEvent& event : chunk) {
+            dump.Detail() << boost::format(
+                                 "Event %1% is scheduled to tick every %2%. The user data is "
+                                 "%3% with delay %4% and UTCLocal = %5%") %
+                                 event.id %
+                                 Describe(event.isSleepEvent, event.sleepSeconds,
+                                          event.crontab.get()) %
+                                 event.userData->GetTypeName() % event.delay %
+                                 (event.utcLocal ? 1 : 0);
+        }
     }
     dump.Detail() << "Flushing all scheduled events done";
 }
 
 std::string CTimeScheduler::DescribeEvent(const TimeEventDesc& desc) {
-    if (desc.isSleepEvent) return "Sleep event: " + std::to_string(desc.sleepSeconds);
-    if (!desc.crontabScheduler) return "CRON: UNSET CRON";
-    return "CRON: " + desc.crontabScheduler->GetCronTab()->GetText();
+    return Describe(desc.isSleepEvent, desc.sleepSeconds, desc.crontabScheduler.get());
 }
 
 void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userData,

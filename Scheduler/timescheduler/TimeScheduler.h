@@ -72,14 +72,22 @@ public:
         // Wall minus steady clock, in microseconds, when a sleep event's timer was set: how
         // far the wall clock has moved since then tells how far to move its expiry.
         std::int64_t armedSkewUs = 0;
+        // Index keys, set when the event is stored: its user data's GetHash, and the hash of
+        // `timeEvent` serialized (cron events only).
+        std::size_t userDataHash = 0;
+        std::size_t specificationHash = 0;
     };
     using DescPtr = std::shared_ptr<TimeEventDesc>;
+
+    // How many events may be registered at once unless Options::maxEvents says otherwise.
+    static constexpr std::size_t kDefaultMaxEvents = 1000000;
 
     struct Options {
         std::chrono::milliseconds checkPeriod{std::chrono::seconds(10)};   // clock comparison
         std::chrono::milliseconds dumpPeriod{std::chrono::seconds(60)};    // event dump
         std::chrono::milliseconds jumpThreshold{std::chrono::seconds(3)};  // reported beyond
-        std::function<std::uint32_t()> random;  // random delays; the OS's device when empty
+        std::function<std::uint32_t()> random;      // random delays; the OS's device when empty
+        std::size_t maxEvents = kDefaultMaxEvents;  // registered events (cron and sleep)
     };
 
     // The most occurrences GetNextOccurrencesByUserData answers at once.
@@ -109,24 +117,30 @@ public:
     // requested start. All or nothing: every failure leaves the registry as it was.
     // Throws CCrontabNoEventException ("The event never occurs", "No next occurrence
     // event.", "User data is NULL"), CCrontabTimeInPastException, CCrontabValidationException
-    // ("Delay greater than time inverval between ticks.") or a date error of the record.
+    // ("Delay greater than time inverval between ticks."), CCrontabEventLimitException
+    // (Options::maxEvents events registered, none with equal user data) or a date error of
+    // the record.
     void AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler, const TimeEvent& timeEvent,
                 MessagePtr userData, UserContextPtr userContext);
     // Removes the oldest registration with equal user data; nothing when none (or null).
     void DeleteTab(const MessagePtr& userData);
     // Registers a one-shot event that ticks `seconds` after the current whole second.
-    // Throws CCrontabNoEventException "User data is NULL".
+    // Throws CCrontabNoEventException "User data is NULL", or CCrontabEventLimitException
+    // as AddTab does.
     void RegisterSleepEvent(std::uint32_t seconds, MessagePtr userData, UserContextPtr userContext);
 
     // Returns when the event will occur after its start and after now (both with 12 hours
-    // of slack when asked); throws CCrontabNoEventException "The event never occurs" or
-    // CCrontabTimeInPastException otherwise. A match exactly at the start counts.
+    // of slack when asked; a search that would begin before 1970 begins at 1970); throws
+    // CCrontabNoEventException "The event never occurs" or CCrontabTimeInPastException
+    // otherwise. A match exactly at the start counts.
     void ValidateTimeEvent(const CCrontabScheduler& crontabScheduler, const TimeEvent& timeEvent,
                            bool slack) const;
     // Whole seconds (capped at the int32 maximum) until the next tick of the cron event
-    // registered with this very specification (as its requester sent it), and that tick's
-    // UTC time in `nextTick`; 0 and not-a-date-time when none is registered. Throws
-    // std::runtime_error "The time event is not unique!" when two are.
+    // registered with this very specification (as its requester sent it: an absent field
+    // and a field set to its default differ), and that tick's UTC time in `nextTick`; 0 and
+    // not-a-date-time when none is registered. Found through an index, without comparing
+    // the other events. Throws std::runtime_error "Cannot serialize timeEvent to string"
+    // for an incomplete record, and "The time event is not unique!" when two are registered.
     std::int32_t GetRemainingTimeBySpec(const TimeEvent& timeEvent, Time& nextTick) const;
     // The same for the event registered with equal user data (sleep events too). Throws
     // CCrontabNoEventException "User data is NULL" or "User data not found.".
@@ -178,17 +192,20 @@ private:
     void SleepEventHandler(const boost::system::error_code& error, std::uint64_t id);
     void ProcessSleepEvent(std::uint64_t id);
 
-    // Stores a new event under the next id, replacing one with equal user data.
+    // Stores a new event under the next id, replacing one with equal user data. Throws
+    // CCrontabEventLimitException, changing nothing, when the registry is full.
     std::uint64_t Insert(const DescPtr& desc);
-    void FinadAndDeleteUserData(const MessagePtr& userData);
-    // Cancels and erases the oldest event with equal user data, logging both steps.
-    void Remove(const MessagePtr& userData, const char* cancelLine, const char* eraseLine);
-    // Erases an event from the map and from the user data index.
+    // Cancels and erases an event, logging both steps.
+    void Remove(EventMap::const_iterator it, const char* cancelLine, const char* eraseLine);
+    // Erases an event from the map and from both indexes.
     void Erase(EventMap::const_iterator it);
-    // The event with equal user data and the lowest id; end() when none (or null).
-    EventMap::const_iterator FindOldest(const MessagePtr& userData) const;
-    void FlushScheduledEvents() const;
-    DescPtr FindByUserData(const MessagePtr& userData) const;
+    // The event with equal user data (whose GetHash is `hash`) and the lowest id; end()
+    // when none (or null).
+    EventMap::const_iterator FindOldest(const MessagePtr& userData, std::size_t hash) const;
+    // Logs every registered event. The caller holds eventMutex_ through `lock`: it is
+    // released while the lines are formatted and logged, taken only to copy a bounded
+    // chunk of events at a time, and held again on return.
+    void FlushScheduledEvents(Lock& lock) const;
     // Re-plans every event (or only the local-time cron events) after a clock change; the
     // caller holds eventMutex_.
     void ReplanEvents(bool localEventsOnly);
@@ -232,6 +249,8 @@ private:
     // Every event as (hash of its user data, id), so that a lookup by user data compares
     // only the events whose user data hash alike, oldest first.
     std::set<std::pair<std::size_t, std::uint64_t>> idsByUserData_;
+    // Every cron event as (hash of its serialized time event, id), for the same purpose.
+    std::set<std::pair<std::size_t, std::uint64_t>> idsBySpecification_;
     boost::condition_variable eventAdded_;
     std::uint64_t lastEventId_ = 0;
 

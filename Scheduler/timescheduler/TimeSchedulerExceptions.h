@@ -6,7 +6,9 @@
 //     try { scheduler->AddTab(crontab, event, userData, context); }
 //     catch (const CCrontabNoEventException& e) { /* never occurs, or no user data */ }
 //     catch (const CCrontabTimeInPastException& e) { /* "Events are in the past" */ }
+//     catch (const CCrontabEventLimitException& e) { /* e.GetLimit() events registered */ }
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -22,6 +24,19 @@ public:
 class CCrontabTimeInPastException : public std::runtime_error {
 public:
     CCrontabTimeInPastException() : std::runtime_error("Events are in the past") {}
+};
+
+// The registry already holds its maximum number of events, so a new one is refused:
+// "Too many registered events: the limit is <limit>".
+class CCrontabEventLimitException : public std::runtime_error {
+public:
+    explicit CCrontabEventLimitException(std::size_t limit)
+        : std::runtime_error("Too many registered events: the limit is " + std::to_string(limit)),
+          limit_(limit) {}
+    std::size_t GetLimit() const { return limit_; }
+
+private:
+    std::size_t limit_;
 };
 
 }  // namespace Zent::Scheduler

@@ -20,6 +20,13 @@ const ptime& Horizon() {
     return horizon;
 }
 
+// No search starts before this: the first possible match, 1970-01-01 00:00:00, is the
+// first second after it.
+const ptime& EarliestCursor() {
+    static const ptime earliest(boost::gregorian::date(1969, 12, 31), seconds(86399));
+    return earliest;
+}
+
 // Whole seconds from now until `expiry`, within the int32 range.
 std::int32_t SecondsUntil(const ptime& expiry) {
     const std::int64_t remaining = (expiry - CurrentUtcSecond()).total_seconds();
@@ -49,6 +56,8 @@ void CTimeScheduler::Validate(const CCrontabScheduler& crontabScheduler, const T
         start -= hours(12);
         nowCheck -= hours(12);
     }
+    start = std::max(start, EarliestCursor());
+    nowCheck = std::max(nowCheck, EarliestCursor());
     if (crontabScheduler.NextOccurrence(start, end).is_not_a_date_time()) {
         throw CCrontabNoEventException("The event never occurs");
     }
@@ -60,6 +69,9 @@ void CTimeScheduler::Validate(const CCrontabScheduler& crontabScheduler, const T
 std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
                                                     Time& nextTick) const {
     nextTick = Time();
+    // Checked first: the shift below would complete a start that lacks a field.
+    if (!timeEvent.IsInitialized())
+        throw std::runtime_error("Cannot serialize timeEvent to string");
     // Registrations keep their start one second early: compare with the record they keep.
     TimeEvent stored = timeEvent;
     if (timeEvent.has_starttime()) {
@@ -71,21 +83,25 @@ std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
         }
     }
     std::string wanted;
-    if (!stored.IsInitialized() || !stored.SerializeToString(&wanted)) {
+    if (!stored.SerializeToString(&wanted)) {
         throw std::runtime_error("Cannot serialize timeEvent to string");
     }
+    const std::size_t hash = std::hash<std::string>{}(wanted);
 
+    // Only the events whose specification hashes alike are compared, byte for byte.
     Lock lock(eventMutex_);
     DescPtr match;
     std::string candidate;
-    for (const auto& [id, desc] : eventDescriptions_) {
-        if (!desc || desc->isSleepEvent) continue;
-        if (!desc->timeEvent.SerializeToString(&candidate)) {
+    for (auto entry = idsBySpecification_.lower_bound({hash, 0});
+         entry != idsBySpecification_.end() && entry->first == hash; ++entry) {
+        const auto found = eventDescriptions_.find(entry->second);
+        if (found == eventDescriptions_.end() || !found->second) continue;
+        if (!found->second->timeEvent.SerializeToString(&candidate)) {
             throw std::runtime_error("Cannot serialize desc->timeEvent to string");
         }
         if (candidate != wanted) continue;
         if (match) throw std::runtime_error("The time event is not unique!");
-        match = desc;
+        match = found->second;
     }
     if (!match || match->timer->expires_at().is_special()) return 0;
     nextTick = match->timer->expires_at();
@@ -96,22 +112,27 @@ std::int32_t CTimeScheduler::GetRemainingTimeByUserData(const MessagePtr& userDa
                                                         Time& nextTick) const {
     nextTick = Time();
     if (!userData) throw CCrontabNoEventException("User data is NULL");
+    const std::size_t hash = userData->GetHash();
     Lock lock(eventMutex_);
-    const DescPtr desc = FindByUserData(userData);
-    if (!desc) throw CCrontabNoEventException("User data not found.");
-    if (desc->timer->expires_at().is_special()) return 0;
-    nextTick = desc->timer->expires_at();
+    const auto found = FindOldest(userData, hash);
+    if (found == eventDescriptions_.end()) throw CCrontabNoEventException("User data not found.");
+    const DeadlineTimer& timer = *found->second->timer;
+    if (timer.expires_at().is_special()) return 0;
+    nextTick = timer.expires_at();
     return SecondsUntil(nextTick);
 }
 
 std::vector<CTimeScheduler::Time> CTimeScheduler::GetNextOccurrencesByUserData(
     const MessagePtr& userData, Time from, std::uint64_t count) const {
+    if (!userData) return {};
+    const std::size_t hash = userData->GetHash();
     std::shared_ptr<CCrontabScheduler> crontab;
     {
+        // Only the crontab is taken under the lock; the search runs outside it.
         Lock lock(eventMutex_);
-        const DescPtr desc = FindByUserData(userData);
-        if (!desc || desc->isSleepEvent) return {};
-        crontab = desc->crontabScheduler;
+        const auto found = FindOldest(userData, hash);
+        if (found == eventDescriptions_.end() || found->second->isSleepEvent) return {};
+        crontab = found->second->crontabScheduler;
     }
     std::vector<Time> occurrences;
     if (!crontab) return occurrences;

@@ -27,9 +27,12 @@ public:
     // True when `other` is a message of the same class and type with equal content;
     // false for a null `other`.
     virtual bool IsEqual(const std::shared_ptr<IMessage>& other) const = 0;
-    // Equal for messages that IsEqual calls equal. The type number's hash unless a class
-    // mixes its content in, which lets registries find a message without comparing it to
-    // every other message of its type.
+    // Equal for messages that IsEqual calls equal. Registries index messages by it (the
+    // scheduler finds a registration by its user data this way), so a class whose
+    // messages are compared by content should mix that content in, as every scheduler
+    // message does. The default, the type number's hash, puts all messages of a type in
+    // one bucket: a registry of n of them then compares each lookup and each registration
+    // with all n (O(n) work, done under the registry's lock).
     virtual std::size_t GetHash() const { return std::hash<std::int32_t>{}(GetType()); }
 };
 

@@ -110,6 +110,31 @@ TEST(InProcessBusTest, SendReturnsWhileTheSubscriberIsBusy) {
     EXPECT_EQ(bus.GetDeliveredCount(), 3u);
 }
 
+TEST(InProcessBusTest, AFullLaneRefusesTheWholeMessageUntilItDrains) {
+    CInProcessBus bus(2, nullptr, 2);
+    auto slow = std::make_shared<CRecordingSubscriber>(&bus, false);
+    auto quick = std::make_shared<CRecordingSubscriber>(&bus);
+    bus.Subscribe(slow, 7);
+    bus.Subscribe(quick, 7);
+    // Each message leaves the quick lane before the next is sent; the slow subscriber holds
+    // the first at its gate, so the next two fill its lane.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(bus.Send(std::make_shared<CTestMessage>(7, 0, i), nullptr));
+        ASSERT_TRUE(quick->WaitForEntered(i + 1));
+    }
+    ASSERT_TRUE(slow->WaitForEntered(1));
+    EXPECT_FALSE(bus.Send(std::make_shared<CTestMessage>(7, 0, 3), nullptr));
+
+    slow->OpenGate();
+    ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
+    EXPECT_TRUE(bus.Send(std::make_shared<CTestMessage>(7, 0, 4), nullptr));
+    ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
+    const std::vector<std::pair<int, int>> expected = {{0, 0}, {0, 1}, {0, 2}, {0, 4}};
+    EXPECT_EQ(SenderAndSequence(slow->Get()), expected);
+    EXPECT_EQ(SenderAndSequence(quick->Get()), expected);  // nor did the lane with room
+    EXPECT_EQ(bus.GetSentCount(), 4u);
+}
+
 TEST(InProcessBusTest, DeliversOnBusThreadsOnly) {
     CInProcessBus bus(3);
     auto subscriber = std::make_shared<CRecordingSubscriber>(&bus);

@@ -18,4 +18,8 @@ bool CGetAllTimeZoneDetailsRequest::IsEqual(const std::shared_ptr<Kernel::IMessa
     });
 }
 
+std::size_t CGetAllTimeZoneDetailsRequest::GetHash() const {
+    return HashContent(*this, localeName_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

@@ -6,6 +6,7 @@
 //     auto request = std::make_shared<CGetAllTimeZoneDetailsRequest>(ids->NextId());
 //     request->SetLocaleName("de_DE");
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ public:
     // True for a CGetAllTimeZoneDetailsRequest with equal `localeName`; the request id takes no
     // part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     // The locale of the display names.
     const std::string& GetLocaleName() const { return localeName_; }

@@ -18,4 +18,8 @@ bool CGetAllTimeZoneDetailsResponse::IsEqual(const std::shared_ptr<Kernel::IMess
     });
 }
 
+std::size_t CGetAllTimeZoneDetailsResponse::GetHash() const {
+    return HashContent(*this, detailsList_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

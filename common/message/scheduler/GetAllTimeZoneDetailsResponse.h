@@ -7,6 +7,7 @@
 // Every setter throws std::runtime_error "Message is read only" once SetReadOnly was called,
 // and then changes nothing.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +33,8 @@ public:
     // True for a CGetAllTimeZoneDetailsResponse with equal `detailsList` (same length, records
     // equal pairwise); the request id and the read-only flag take no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     const std::vector<DataDefinition::Common::TimeZoneDetails>& GetDetailsList() const {
         return detailsList_;

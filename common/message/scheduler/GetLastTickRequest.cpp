@@ -18,4 +18,8 @@ bool CGetLastTickRequest::IsEqual(const std::shared_ptr<Kernel::IMessage>& other
     });
 }
 
+std::size_t CGetLastTickRequest::GetHash() const {
+    return HashContent(*this, timeEvent_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

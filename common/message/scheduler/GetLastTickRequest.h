@@ -6,6 +6,7 @@
 //     auto request = std::make_shared<CGetLastTickRequest>(ids->NextId());
 //     request->SetTimeEvent(tenTimes);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ public:
     std::string GetTypeName() const override;
     // True for a CGetLastTickRequest with equal `timeEvent`; the request id takes no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     const DataDefinition::Scheduler::TimeEvent& GetTimeEvent() const { return timeEvent_; }
     void SetTimeEvent(DataDefinition::Scheduler::TimeEvent timeEvent) {

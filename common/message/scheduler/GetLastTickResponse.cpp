@@ -18,4 +18,8 @@ bool CGetLastTickResponse::IsEqual(const std::shared_ptr<Kernel::IMessage>& othe
     });
 }
 
+std::size_t CGetLastTickResponse::GetHash() const {
+    return HashContent(*this, noLastTick_, lastTick_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

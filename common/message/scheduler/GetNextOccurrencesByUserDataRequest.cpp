@@ -20,4 +20,8 @@ bool CGetNextOccurrencesByUserDataRequest::IsEqual(
     });
 }
 
+std::size_t CGetNextOccurrencesByUserDataRequest::GetHash() const {
+    return HashContent(*this, fromTime_, count_, userData_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

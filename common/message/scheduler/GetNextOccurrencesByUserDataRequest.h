@@ -7,6 +7,7 @@
 //     request->SetUserData(myTickMessage);
 //     request->SetCount(5);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,8 @@ public:
     // True for a CGetNextOccurrencesByUserDataRequest with equal `fromTime`, equal `count` and
     // user data that this one's user data calls equal; the request id takes no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     // The instant after which to count; all six fields zero: now.
     const DataDefinition::Common::UTCTime& GetFromTime() const { return fromTime_; }

@@ -19,4 +19,8 @@ bool CGetNextOccurrencesByUserDataResponse::IsEqual(
     });
 }
 
+std::size_t CGetNextOccurrencesByUserDataResponse::GetHash() const {
+    return HashContent(*this, occurrences_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

@@ -8,6 +8,7 @@
 // Every setter throws std::runtime_error "Message is read only" once SetReadOnly was called,
 // and then changes nothing.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,8 @@ public:
     // True for a CGetNextOccurrencesByUserDataResponse with equal `occurrences` (same length,
     // records equal pairwise); the request id and the read-only flag take no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     const std::vector<DataDefinition::Common::UTCTime>& GetOccurrences() const {
         return occurrences_;

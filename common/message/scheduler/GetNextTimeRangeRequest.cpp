@@ -18,4 +18,8 @@ bool CGetNextTimeRangeRequest::IsEqual(const std::shared_ptr<Kernel::IMessage>& 
     });
 }
 
+std::size_t CGetNextTimeRangeRequest::GetHash() const {
+    return HashContent(*this, ranges_, fromTime_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

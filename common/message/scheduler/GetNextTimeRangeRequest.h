@@ -7,6 +7,7 @@
 //     request->SetRanges({officeHours, maintenanceWindow});
 //     request->SetFromTime(now);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,8 @@ public:
     // True for a CGetNextTimeRangeRequest with equal `ranges` (same length, records equal
     // pairwise) and equal `fromTime`; the request id takes no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     // Each opens a range at the ticks of its crontab text that lasts its duration.
     const std::vector<DataDefinition::Scheduler::TimeRangeItem>& GetRanges() const {

@@ -19,4 +19,8 @@ bool CGetNextTimeRangeResponse::IsEqual(const std::shared_ptr<Kernel::IMessage>&
     });
 }
 
+std::size_t CGetNextTimeRangeResponse::GetHash() const {
+    return HashContent(*this, rangeStart_, rangeEnd_, found_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

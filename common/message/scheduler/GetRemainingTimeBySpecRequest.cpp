@@ -18,4 +18,8 @@ bool CGetRemainingTimeBySpecRequest::IsEqual(const std::shared_ptr<Kernel::IMess
     });
 }
 
+std::size_t CGetRemainingTimeBySpecRequest::GetHash() const {
+    return HashContent(*this, timeEvent_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

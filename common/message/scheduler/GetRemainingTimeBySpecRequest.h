@@ -6,6 +6,7 @@
 //     auto request = std::make_shared<CGetRemainingTimeBySpecRequest>(ids->NextId());
 //     request->SetTimeEvent(registeredEvent);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,8 @@ public:
     // True for a CGetRemainingTimeBySpecRequest with equal `timeEvent`; the request id takes no
     // part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     const DataDefinition::Scheduler::TimeEvent& GetTimeEvent() const { return timeEvent_; }
     void SetTimeEvent(DataDefinition::Scheduler::TimeEvent timeEvent) {

@@ -19,4 +19,8 @@ bool CGetRemainingTimeByUserDataRequest::IsEqual(
     });
 }
 
+std::size_t CGetRemainingTimeByUserDataRequest::GetHash() const {
+    return HashContent(*this, userData_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

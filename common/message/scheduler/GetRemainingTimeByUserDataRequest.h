@@ -6,6 +6,7 @@
 //     auto request = std::make_shared<CGetRemainingTimeByUserDataRequest>(ids->NextId());
 //     request->SetUserData(myTickMessage);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ public:
     // True for a CGetRemainingTimeByUserDataRequest with user data that this one's user data calls
     // equal; the request id takes no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     // The user data of the registration asked about.
     const std::shared_ptr<Kernel::IMessage>& GetUserData() const { return userData_; }

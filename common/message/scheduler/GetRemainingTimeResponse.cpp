@@ -18,4 +18,8 @@ bool CGetRemainingTimeResponse::IsEqual(const std::shared_ptr<Kernel::IMessage>&
     });
 }
 
+std::size_t CGetRemainingTimeResponse::GetHash() const {
+    return HashContent(*this, remainingSeconds_, nextTick_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

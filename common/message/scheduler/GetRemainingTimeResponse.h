@@ -7,6 +7,7 @@
 // Every setter throws std::runtime_error "Message is read only" once SetReadOnly was called,
 // and then changes nothing.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,8 @@ public:
     // True for a CGetRemainingTimeResponse with equal `remainingSeconds` and equal `nextTick`; the
     // request id and the read-only flag take no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     // Whole seconds until the next tick; 0 when no event matched.
     std::int32_t GetRemainingSeconds() const { return remainingSeconds_; }

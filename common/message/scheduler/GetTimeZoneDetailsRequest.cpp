@@ -19,4 +19,8 @@ bool CGetTimeZoneDetailsRequest::IsEqual(const std::shared_ptr<Kernel::IMessage>
     });
 }
 
+std::size_t CGetTimeZoneDetailsRequest::GetHash() const {
+    return HashContent(*this, localeName_, timeZoneId_, atTime_, translatorFlag_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

@@ -7,6 +7,7 @@
 //     request->SetTimeZoneId("Europe/Berlin");
 //     request->SetAtTime(now);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,8 @@ public:
     // True for a CGetTimeZoneDetailsRequest with equal `localeName`, equal `timeZoneId`, equal
     // `atTime` and equal `translatorFlag`; the request id takes no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     // The locale of the display name.
     const std::string& GetLocaleName() const { return localeName_; }

@@ -18,4 +18,8 @@ bool CGetTimeZoneDetailsResponse::IsEqual(const std::shared_ptr<Kernel::IMessage
     });
 }
 
+std::size_t CGetTimeZoneDetailsResponse::GetHash() const {
+    return HashContent(*this, details_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

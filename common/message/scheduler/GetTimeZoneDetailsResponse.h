@@ -7,6 +7,7 @@
 // Every setter throws std::runtime_error "Message is read only" once SetReadOnly was called,
 // and then changes nothing.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,8 @@ public:
     // True for a CGetTimeZoneDetailsResponse with equal `details`; the request id and the read-
     // only flag take no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     const DataDefinition::Common::TimeZoneDetails& GetDetails() const { return details_; }
     void SetDetails(DataDefinition::Common::TimeZoneDetails details) {

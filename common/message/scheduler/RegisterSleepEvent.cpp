@@ -18,4 +18,8 @@ bool CRegisterSleepEvent::IsEqual(const std::shared_ptr<Kernel::IMessage>& other
     });
 }
 
+std::size_t CRegisterSleepEvent::GetHash() const {
+    return HashContent(*this, sleepSeconds_, userData_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

@@ -7,6 +7,7 @@
 //     request->SetSleepSeconds(30);
 //     request->SetUserData(wakeUpMessage);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,8 @@ public:
     // True for a CRegisterSleepEvent with equal `sleepSeconds` and user data that this one's user
     // data calls equal; the request id takes no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     // Seconds until the one tick.
     std::uint32_t GetSleepSeconds() const { return sleepSeconds_; }

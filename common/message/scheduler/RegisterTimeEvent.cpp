@@ -19,4 +19,8 @@ bool CRegisterTimeEvent::IsEqual(const std::shared_ptr<Kernel::IMessage>& other)
     });
 }
 
+std::size_t CRegisterTimeEvent::GetHash() const {
+    return HashContent(*this, timeEvent_, userData_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

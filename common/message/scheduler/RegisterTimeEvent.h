@@ -7,6 +7,7 @@
 //     request->SetTimeEvent(everyHour);
 //     request->SetUserData(myTickMessage);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,8 @@ public:
     // True for a CRegisterTimeEvent with equal `timeEvent` and user data that this one's user data
     // calls equal; the request id takes no part.
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override;
+    // Mixes in the same content as IsEqual.
+    std::size_t GetHash() const override;
 
     const DataDefinition::Scheduler::TimeEvent& GetTimeEvent() const { return timeEvent_; }
     void SetTimeEvent(DataDefinition::Scheduler::TimeEvent timeEvent) {

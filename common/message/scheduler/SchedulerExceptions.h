@@ -43,4 +43,12 @@ public:
         : CLocalizedException(text, kCode, kSchedulerExceptionGroup) {}
 };
 
+// The scheduler already holds as many registered events as it is configured to take.
+class CEventLimitException : public Module::CLocalizedException {
+public:
+    static constexpr std::uint32_t kCode = 8;
+    explicit CEventLimitException(const std::string& text)
+        : CLocalizedException(text, kCode, kSchedulerExceptionGroup) {}
+};
+
 }  // namespace Zent::Common::Scheduler

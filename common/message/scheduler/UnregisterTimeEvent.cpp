@@ -18,4 +18,8 @@ bool CUnregisterTimeEvent::IsEqual(const std::shared_ptr<Kernel::IMessage>& othe
     });
 }
 
+std::size_t CUnregisterTimeEvent::GetHash() const {
+    return HashContent(*this, userData_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

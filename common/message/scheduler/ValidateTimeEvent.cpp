@@ -18,4 +18,8 @@ bool CValidateTimeEvent::IsEqual(const std::shared_ptr<Kernel::IMessage>& other)
     });
 }
 
+std::size_t CValidateTimeEvent::GetHash() const {
+    return HashContent(*this, timeEvent_, timeZoneSlack_);
+}
+
 }  // namespace Zent::Common::Message::Scheduler

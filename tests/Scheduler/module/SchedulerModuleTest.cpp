@@ -28,6 +28,7 @@
 #include "common/message/scheduler/GetTimeZoneDetailsResponse.h"
 #include "common/message/scheduler/RegisterSleepEvent.h"
 #include "common/message/scheduler/RegisterTimeEvent.h"
+#include "common/message/scheduler/RegisterTimeEventResponse.h"
 #include "common/message/scheduler/SchedulerExceptions.h"
 #include "common/message/scheduler/UnregisterTimeEvent.h"
 #include "common/message/scheduler/ValidateTimeEvent.h"
@@ -35,6 +36,7 @@
 #include "common/module/ResponseException.h"
 #include "common/security/IUser.h"
 #include "common/security/UserContext.h"
+#include "host/Configuration.h"
 #include "host/SchedulerHost.h"
 
 namespace {
@@ -104,7 +106,9 @@ struct Sent {
     Kernel::UserContextPtr context;
 };
 
-UTCTime Utc(const std::string& text) { return Zent::Scheduler::ToUtcTime(time_from_string(text)); }
+UTCTime Utc(const std::string& text) {
+    return Zent::Scheduler::ToUtcTime(time_from_string(text));
+}
 
 TimeEvent Event(const std::string& text) {
     TimeEvent event;
@@ -125,13 +129,12 @@ protected:
             logs_.push_back(record);
         };
         host_ = std::make_unique<Zent::Host::CSchedulerHost>(std::move(options));
-        host_->GetBus().AddObserver(
-            [this](const std::shared_ptr<Kernel::IMessage>& message,
-                   const Kernel::UserContextPtr& context) {
-                std::lock_guard lock(mutex_);
-                sent_.push_back({message, context});
-                changed_.notify_all();
-            });
+        host_->GetBus().AddObserver([this](const std::shared_ptr<Kernel::IMessage>& message,
+                                           const Kernel::UserContextPtr& context) {
+            std::lock_guard lock(mutex_);
+            sent_.push_back({message, context});
+            changed_.notify_all();
+        });
         host_->Load(SCHEDULER_LIBRARY);
     }
     void Run() {
@@ -149,8 +152,8 @@ protected:
     }
 
     // Every reply to `requestId` within `timeout`.
-    std::vector<std::shared_ptr<Module::CResponse>> RepliesTo(std::uint32_t requestId,
-                                                              std::chrono::milliseconds timeout = 2s) {
+    std::vector<std::shared_ptr<Module::CResponse>> RepliesTo(
+        std::uint32_t requestId, std::chrono::milliseconds timeout = 2s) {
         std::unique_lock lock(mutex_);
         auto collect = [&] {
             std::vector<std::shared_ptr<Module::CResponse>> found;
@@ -191,7 +194,8 @@ protected:
         }
         return ticks;
     }
-    bool WaitForTicks(const std::string& name, std::size_t count, std::chrono::milliseconds timeout) {
+    bool WaitForTicks(const std::string& name, std::size_t count,
+                      std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (TicksOf(name).size() < count) {
             if (std::chrono::steady_clock::now() > deadline) return false;
@@ -282,7 +286,8 @@ TEST_F(SchedulerModuleTest, RequestsSentBeforeStartAreAnsweredInOrderAfterIt) {
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(RepliesTo(ids[0], 0ms).empty());
     host_->Start();
-    for (std::uint32_t id : ids) EXPECT_NE(ReplyTo<Module::CResponse>(id), nullptr);
+    for (std::uint32_t id : ids)
+        EXPECT_NE(ReplyTo<Module::CResponse>(id), nullptr);
     std::lock_guard lock(mutex_);
     std::vector<std::uint32_t> order;
     for (const Sent& sent : sent_) {
@@ -372,7 +377,8 @@ TEST_F(SchedulerModuleTest, FailuresAreAnsweredWithTheirTypedErrors) {
     auto noOccurrences = Make<CGetNextOccurrencesByUserDataRequest>();
     noOccurrences->SetCount(3);
     Send(noOccurrences);
-    const auto empty = ReplyTo<CGetNextOccurrencesByUserDataResponse>(noOccurrences->GetRequestId());
+    const auto empty =
+        ReplyTo<CGetNextOccurrencesByUserDataResponse>(noOccurrences->GetRequestId());
     ASSERT_NE(empty, nullptr);
     EXPECT_TRUE(empty->GetOccurrences().empty());
 
@@ -380,6 +386,37 @@ TEST_F(SchedulerModuleTest, FailuresAreAnsweredWithTheirTypedErrors) {
     Send(range);  // an all-zero start
     EXPECT_EQ(ErrorTo<Module::CInterModuleExceptionDefault>(range->GetRequestId()),
               "Day of month value is out of range 1..31");
+}
+
+TEST_F(SchedulerModuleTest, RegistrationsBeyondTheConfiguredLimitAreRefusedNamingIt) {
+    const auto configure = [this](const std::string& limit) {
+        std::dynamic_pointer_cast<Zent::Host::CConfiguration>(
+            host_->GetResources().GetResource(Kernel::ResourceNumber::Configuration))
+            ->SetValue("Scheduler.MaxRegisteredEvents", limit);
+    };
+    configure("0");
+    Run();
+    EXPECT_EQ(WaitForLogs("Ignoring the invalid configuration value "
+                          "Scheduler.MaxRegisteredEvents=0; the limit stays 1000000",
+                          4),
+              1u);
+
+    Load({});
+    configure("1");
+    Run();
+    ASSERT_NE(ReplyTo<CRegisterTimeEventResponse>(Register(Event("0 0 12 * * ?"), "noon")),
+              nullptr);
+    EXPECT_EQ(ErrorTo<Zent::Common::Scheduler::CEventLimitException>(
+                  Register(Event("0 0 13 * * ?"), "one")),
+              "Too many registered events: the limit is 1");
+    auto sleep = Make<CRegisterSleepEvent>();
+    sleep->SetSleepSeconds(1);
+    sleep->SetUserData(std::make_shared<CTickMessage>("nap"));
+    Send(sleep);
+    EXPECT_EQ(WaitForLogs("Too many registered events: the limit is 1", 4), 1u);
+    // Replacing the one registration needs no room.
+    EXPECT_NE(ReplyTo<CRegisterTimeEventResponse>(Register(Event("0 0 14 * * ?"), "noon")),
+              nullptr);
 }
 
 TEST_F(SchedulerModuleTest, QueriesAnswerWithTheirResponses) {
@@ -480,8 +517,8 @@ TEST_F(SchedulerModuleTest, UnregisteringAndSleepingAreNeverAnswered) {
     sleep->SetUserData(std::make_shared<CTickMessage>("nap"));
     auto nullSleep = Make<CRegisterSleepEvent>();
     const std::size_t before = SentCount();
-    for (const auto& request : std::vector<std::shared_ptr<Kernel::IMessage>>{
-             nobody, noon, sleep, nullSleep}) {
+    for (const auto& request :
+         std::vector<std::shared_ptr<Kernel::IMessage>>{nobody, noon, sleep, nullSleep}) {
         Send(request);
     }
     ASSERT_TRUE(WaitForTicks("nap", 1, 3s));
@@ -509,7 +546,8 @@ TEST_F(SchedulerModuleTest, AFailedTickIsLoggedAndLaterTicksStillGo) {
     }
     const auto failures = LogsWith("Failed while trying to tick", 4);
     ASSERT_GE(failures.size(), 2u);
-    EXPECT_EQ(failures[0].text, "Failed while trying to tick Tick:doomed  because :the line is down");
+    EXPECT_EQ(failures[0].text,
+              "Failed while trying to tick Tick:doomed  because :the line is down");
 }
 
 }  // namespace

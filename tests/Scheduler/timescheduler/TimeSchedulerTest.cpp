@@ -1,6 +1,9 @@
 // The time scheduler against an adjustable clock: ticks, limits, replacement, sleep
 // events, delays, local time, clock jumps, queries and the dump.
 
+#include <algorithm>
+#include <atomic>
+#include <future>
 #include <set>
 
 #include "Scheduler/crontab/CrontabValidationException.h"
@@ -312,8 +315,41 @@ TEST_F(TimeSchedulerTest, RemainingTimeBySpecFindsAStartedEventByTheRecordItsReq
     Add(stored, "started");
     ptime next;
     EXPECT_EQ(scheduler->GetRemainingTimeBySpec(sent, next), 7200);
+    TimeEvent zeroDelay = sent;  // a default value sent is not an absent field
+    zeroDelay.set_delay(0);
+    EXPECT_EQ(scheduler->GetRemainingTimeBySpec(zeroDelay, next), 0);
+    TimeEvent incomplete = sent;
+    incomplete.mutable_starttime()->clear_hour();
+    try {
+        scheduler->GetRemainingTimeBySpec(incomplete, next);
+        ADD_FAILURE() << "an incomplete record was answered";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Cannot serialize timeEvent to string");
+    }
     scheduler->RegisterSleepEvent(60, Data("nap"), nullptr);
     EXPECT_EQ(scheduler->GetRemainingTimeBySpec(TimeEvent(), next), 0);
+}
+
+TEST_F(TimeSchedulerTest, RegistrationsBeyondTheEventLimitAreRefusedUnlessTheyReplace) {
+    CTimeScheduler::Options options;
+    options.maxEvents = 2;
+    StartAt(time_from_string("2031-01-01 10:00:00"), options);
+    Add(Event("0 0 * * * ?"), "hourly");
+    scheduler->RegisterSleepEvent(600, Data("nap"), nullptr);
+    try {
+        Add(Event("0 0 * * * ?"), "third");
+        ADD_FAILURE() << "registered beyond the limit";
+    } catch (const CCrontabEventLimitException& e) {
+        EXPECT_STREQ(e.what(), "Too many registered events: the limit is 2");
+        EXPECT_EQ(e.GetLimit(), 2u);
+    }
+    EXPECT_THROW(scheduler->RegisterSleepEvent(5, Data("third"), nullptr),
+                 CCrontabEventLimitException);
+    Add(Event("0 30 * * * ?"), "hourly");
+    scheduler->RegisterSleepEvent(60, Data("nap"), nullptr);
+    EXPECT_EQ(scheduler->EventCount(), 2u);
+    EXPECT_EQ(NextTick("hourly"), time_from_string("2031-01-01 10:30:00"));
+    EXPECT_EQ(NextTick("nap"), time_from_string("2031-01-01 10:01:00"));
 }
 
 TEST_F(TimeSchedulerTest, NextOccurrencesFollowTheCrontabAloneUpToTheCap) {
@@ -393,17 +429,60 @@ TEST_F(TimeSchedulerTest, ValidationAllowsTwelveHoursOfSlackWhenAsked) {
     TimeEvent late = event;
     *late.mutable_starttime() = Utc("2031-06-01 00:00:00");
     EXPECT_THROW(scheduler->ValidateTimeEvent(*crontab, late, true), CCrontabNoEventException);
+    // The slack would begin the search before 1970: it begins at 1970 instead.
+    TimeEvent epoch = Event("0 0 * * * ?");
+    *epoch.mutable_starttime() = Utc("1970-01-01 00:00:00");
+    EXPECT_NO_THROW(scheduler->ValidateTimeEvent(*Crontab("0 0 * * * ?"), epoch, true));
 }
 
 TEST_F(TimeSchedulerTest, TheDumpListsEveryEventAndDestructionClearsTheMap) {
     CTimeScheduler::Options options;
     options.dumpPeriod = 150ms;
     StartAt(time_from_string("2031-01-01 10:00:00"), options);
+    // While the dump logs an event, another thread must get at the registry at once.
+    std::promise<bool> registryFree;
+    std::future<std::size_t> probe;
+    std::atomic<bool> probed{false};
+    logger->OnLine([&](const std::string& text) {
+        if (text.find("is scheduled to tick every") == std::string::npos || probed.exchange(true)) {
+            return;
+        }
+        probe = std::async(std::launch::async, [this] { return scheduler->EventCount(); });
+        registryFree.set_value(probe.wait_for(2s) == std::future_status::ready);
+    });
     TimeEvent event = Event("0 0 * * * ?");
     event.set_delay(60);
     Add(event, "dumped");
     scheduler->RegisterSleepEvent(600, Data("nap"), nullptr);
+    constexpr std::size_t kMoreNaps = 1500;  // the dump copies the registry in parts
+    for (std::size_t i = 0; i < kMoreNaps; ++i)
+        scheduler->RegisterSleepEvent(600, Data("nap " + std::to_string(i)), nullptr);
+    auto freed = registryFree.get_future();
+    ASSERT_EQ(freed.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(freed.get());
+    probe.wait();  // before the scheduler goes
     std::this_thread::sleep_for(500ms);
+    // The last complete dump lists every event once, in id order.
+    const auto lines = logger->Lines();
+    const auto ends = [](const CRecordingLogger::Line& line, const std::string& end) {
+        return line.text.size() >= end.size() &&
+               line.text.compare(line.text.size() - end.size(), end.size(), end) == 0;
+    };
+    const auto done = std::find_if(lines.rbegin(), lines.rend(), [&](const auto& line) {
+        return ends(line, "Flushing all scheduled events done");
+    });
+    const auto begun = std::find_if(done, lines.rend(), [&](const auto& line) {
+        return ends(line, "Flushing all scheduled events");
+    });
+    ASSERT_NE(begun, lines.rend());
+    std::vector<std::size_t> dumped;
+    for (auto line = begun.base(); line != done.base() - 1; ++line) {
+        const std::size_t at = line->text.find(" : Event ");
+        if (at != std::string::npos) dumped.push_back(std::stoul(line->text.substr(at + 9)));
+    }
+    ASSERT_EQ(dumped.size(), kMoreNaps + 2);
+    for (std::size_t i = 0; i < dumped.size(); ++i)
+        EXPECT_EQ(dumped[i], i + 1);
     EXPECT_FALSE(logger
                      ->Containing("CTimeScheduler:ScheduledTicks : Event 1 is scheduled to tick "
                                   "every CRON: 0 0 * * * ?. The user data is Text:dumped with "

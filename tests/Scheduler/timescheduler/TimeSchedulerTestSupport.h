@@ -8,6 +8,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,8 +30,18 @@ public:
         std::int32_t level;
     };
     void Log(const std::string& text, std::int32_t level, const std::string&) override {
+        std::function<void(const std::string&)> onLine;
+        {
+            std::lock_guard lock(mutex_);
+            lines_.push_back({text, level});
+            onLine = onLine_;
+        }
+        if (onLine) onLine(text);
+    }
+    // Calls `hook` with every later line, on the logging thread, after recording it.
+    void OnLine(std::function<void(const std::string&)> hook) {
         std::lock_guard lock(mutex_);
-        lines_.push_back({text, level});
+        onLine_ = std::move(hook);
     }
     std::vector<Line> Lines() const {
         std::lock_guard lock(mutex_);
@@ -48,6 +59,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<Line> lines_;
+    std::function<void(const std::string&)> onLine_;
 };
 
 // A message identified by its text.

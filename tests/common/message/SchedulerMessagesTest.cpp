@@ -90,6 +90,7 @@ public:
         const auto* that = dynamic_cast<const CKey*>(other.get());
         return that != nullptr && that->key_ == key_;
     }
+    std::size_t GetHash() const override { return std::hash<int>{}(key_); }
 
 private:
     int key_;
@@ -290,7 +291,8 @@ TEST(SchedulerMessageCatalogueTest, TypeNumbersAndNames) {
     }
 }
 
-TEST(SchedulerMessageEqualityTest, EqualContentIsEqualWhateverRequestIdAndReadOnlyFlag) {
+TEST(SchedulerMessageEqualityTest,
+     EqualContentIsEqualAndHashesAlikeWhateverRequestIdAndReadOnlyFlag) {
     for (const auto& c : MessageCases()) {
         for (int variant = 0; variant < c.variants; ++variant) {
             SCOPED_TRACE(c.name + " variant " + std::to_string(variant));
@@ -299,11 +301,12 @@ TEST(SchedulerMessageEqualityTest, EqualContentIsEqualWhateverRequestIdAndReadOn
             if (auto* writable = dynamic_cast<CWriteControl*>(twin.get())) writable->SetReadOnly();
             EXPECT_TRUE(message->IsEqual(twin));
             EXPECT_TRUE(twin->IsEqual(message));
+            EXPECT_EQ(message->GetHash(), twin->GetHash());
         }
     }
 }
 
-TEST(SchedulerMessageEqualityTest, ContentThatDiffersInOneFieldIsNotEqual) {
+TEST(SchedulerMessageEqualityTest, ContentThatDiffersInOneFieldIsNotEqualAndHashesApart) {
     for (const auto& c : MessageCases()) {
         const auto reference = c.make(1, 0);
         for (int variant = 1; variant < c.variants; ++variant) {
@@ -311,6 +314,8 @@ TEST(SchedulerMessageEqualityTest, ContentThatDiffersInOneFieldIsNotEqual) {
             const auto changed = c.make(1, variant);
             EXPECT_FALSE(reference->IsEqual(changed));
             EXPECT_FALSE(changed->IsEqual(reference));
+            // Registries index messages by their hash: content must spread them.
+            EXPECT_NE(reference->GetHash(), changed->GetHash());
         }
     }
 }
