@@ -26,6 +26,8 @@ ErrorDescription DescribeError(const Common::Module::CResponseException& reply) 
         return Localized("CFormatException", e);
     } catch (const Common::Scheduler::CTimeInPastException& e) {
         return Localized("CTimeInPastException", e);
+    } catch (const Common::Scheduler::CEventLimitException& e) {
+        return Localized("CEventLimitException", e);
     } catch (const Common::Module::CLocalizedException& e) {
         return Localized("CLocalizedException", e);
     } catch (const Common::Module::CInterModuleExceptionDefault& e) {
