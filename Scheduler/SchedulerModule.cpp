@@ -1,6 +1,7 @@
 #include "Scheduler/SchedulerModule.h"
 
 #include "Scheduler/ControlMessageProcessor.h"
+#include "Scheduler/ModuleSeams.h"
 #include "Scheduler/SchedulerNotTicking.h"
 #include "Scheduler/TickHandler.h"
 
@@ -33,7 +34,8 @@ void CSchedulerModule::OnInitialize(std::shared_ptr<Common::Kernel::IResourcePro
             provider->GetResource(Common::Kernel::ResourceNumber::Translator));
     }
     if (!timeScheduler_) {
-        timeScheduler_ = std::make_shared<CTimeScheduler>(*loggerBridge_);
+        timeScheduler_ =
+            std::make_shared<CTimeScheduler>(*loggerBridge_, ModuleTimeSchedulerOptions());
         timeScheduler_->AddTickHandler(tickHandler_);
     }
 }
