@@ -16,7 +16,6 @@
 #include <array>
 #include <atomic>
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -24,19 +23,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <future>
 #include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
