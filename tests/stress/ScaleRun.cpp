@@ -97,11 +97,16 @@ const ptime kPastSupported = time_from_string("2100-01-01 00:00:00");
 // Start of the reference queries: the run's clock stays before it.
 const ptime kFuture = time_from_string("2030-01-01 00:00:00");
 
-// The user data of every registration of the run.
+// The user data of every registration of the run. The bus asks a message for its type as
+// it queues it, on the sender's thread: for a tick, that is the moment the module sent it,
+// which the tag keeps, so that the checks do not depend on how far the observer lags.
 class CKeyTag : public Kernel::IMessage {
 public:
     CKeyTag(std::int32_t type, std::uint32_t key) : type_(type), key_(key) {}
-    std::int32_t GetType() const override { return type_; }
+    std::int32_t GetType() const override {
+        sentAt_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        return type_;
+    }
     std::string GetTypeName() const override { return Text("ScaleTag:", type_, ":", key_); }
     bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override {
         const auto* tag = dynamic_cast<const CKeyTag*>(other.get());
@@ -110,11 +115,18 @@ public:
     std::size_t GetHash() const override {
         return std::hash<std::uint64_t>{}(std::uint64_t{key_} << 8 ^ std::uint32_t(type_));
     }
+    std::int32_t Kind() const { return type_; }
     std::uint32_t Key() const { return key_; }
+    // When the bus last took it.
+    SteadyClock::time_point SentAt() const {
+        return SteadyClock::time_point(
+            SteadyClock::duration(sentAt_.load(std::memory_order_relaxed)));
+    }
 
 private:
     std::int32_t type_;
     std::uint32_t key_;
+    mutable std::atomic<SteadyClock::rep> sentAt_{0};
 };
 
 std::shared_ptr<CKeyTag> Tag(std::int32_t type, std::uint32_t key) {
@@ -159,6 +171,7 @@ struct Epoch {
     SteadyClock::time_point startSteady;
     ptime startWall;  // just after the change
     ptime endWall;    // just before the next change; not-a-date-time while it lasts
+    SteadyClock::time_point endSteady;
     time_duration utcOffset;
     bool outOfRange;       // outside 1970..2099
     unsigned setBacks;     // set-backs before it, this one's included
@@ -261,8 +274,17 @@ public:
             std::lock_guard lock(epochLock_);
             const ptime now = Now();
             // The first second is a whole one after the start.
-            epochs_.push_back(Epoch{ChangeKind::Start, SteadyClock::now(), now, ptime(),
-                                    clock_->UtcOffset(now), false, 0, 0, now + seconds(1), now});
+            epochs_.push_back(Epoch{ChangeKind::Start,
+                                    SteadyClock::now(),
+                                    now,
+                                    ptime(),
+                                    {},
+                                    clock_->UtcOffset(now),
+                                    false,
+                                    0,
+                                    0,
+                                    now + seconds(1),
+                                    now});
             checking_ = true;
         }
         stopClients_ = false;
@@ -709,6 +731,7 @@ private:
     void Change(time_duration delta, std::optional<time_duration> offset) {
         std::lock_guard lock(epochLock_);
         Epoch& last = epochs_.back();
+        last.endSteady = SteadyClock::now();
         last.endWall = Now();
         clock_->Jump(delta);
         if (offset) clock_->SetUtcOffset(*offset);
@@ -730,9 +753,16 @@ private:
         const time_duration punctual =
             std::max(kind == ChangeKind::Zone ? time_duration() : kReplanAllowance,
                      carried(last.punctualFrom));
-        epochs_.push_back(Epoch{kind, SteadyClock::now(), wall, ptime(), clock_->UtcOffset(wall),
-                                outOfRange, last.setBacks + (kind == ChangeKind::SetBack),
-                                last.zoneChanges + (kind == ChangeKind::Zone), wall + due,
+        epochs_.push_back(Epoch{kind,
+                                SteadyClock::now(),
+                                wall,
+                                ptime(),
+                                {},
+                                clock_->UtcOffset(wall),
+                                outOfRange,
+                                last.setBacks + (kind == ChangeKind::SetBack),
+                                last.zoneChanges + (kind == ChangeKind::Zone),
+                                wall + due,
                                 wall + punctual});
         std::printf(
             "[%7.1f s] clock: %s to %s\n",
@@ -741,6 +771,7 @@ private:
                 ? Text("zone offset ", clock_->UtcOffset(wall).total_seconds(), " s").c_str()
                 : Text(delta.total_seconds(), " s").c_str(),
             boost::posix_time::to_simple_string(wall).c_str());
+        std::fflush(stdout);
         ++changes_;
     }
 
@@ -838,27 +869,38 @@ private:
         }
     }
 
-    // Where a tick observed now falls: the epoch, and the wall time; empty while a change is
-    // under way.
+    // When a tick was sent: the epoch, and the module's wall time; empty outside the checked
+    // phase and while a change was under way.
     struct Moment {
         std::size_t epoch;
         ptime wall;
         SteadyClock::time_point steady;
     };
 
-    std::optional<Moment> Observed() {
+    std::optional<Moment> SentMoment(SteadyClock::time_point sent) {
         std::lock_guard lock(epochLock_);
         if (!checking_) return std::nullopt;
-        return Moment{epochs_.size() - 1, Now(), SteadyClock::now()};
+        for (std::size_t i = epochs_.size(); i-- > 0;) {
+            const Epoch& epoch = epochs_[i];
+            if (sent < epoch.startSteady) {
+                if (i > 0 && !(sent < epochs_[i - 1].endSteady)) return std::nullopt;
+                continue;
+            }
+            const auto since =
+                std::chrono::duration_cast<std::chrono::microseconds>(sent - epoch.startSteady);
+            return Moment{i, epoch.startWall + boost::posix_time::microseconds(since.count()),
+                          sent};
+        }
+        return std::nullopt;
     }
 
     void OnTick(const CKeyTag& tag) {
-        const std::optional<Moment> moment = Observed();
-        if (tag.GetType() == kSleepTag) {
+        const std::optional<Moment> moment = SentMoment(tag.SentAt());
+        if (tag.Kind() == kSleepTag) {
             OnSleepTick(tag.Key(), moment);
             return;
         }
-        if (tag.GetType() == kChurnTag) {
+        if (tag.Kind() == kChurnTag) {
             ++churnTicks_;
             return;
         }
