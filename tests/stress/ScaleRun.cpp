@@ -34,7 +34,6 @@
 #include "Scheduler/crontab/CrontabScheduler.h"
 #include "Scheduler/timescheduler/Clock.h"
 #include "Scheduler/timescheduler/TimeConversions.h"
-#include "common/message/Request.h"
 #include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
 #include "common/message/scheduler/GetLastTickRequest.h"
 #include "common/message/scheduler/GetLastTickResponse.h"
@@ -850,20 +849,8 @@ private:
 
     void Observe(const std::shared_ptr<Kernel::IMessage>& message, const Kernel::UserContextPtr&) {
         std::lock_guard lock(observerLock_);
-        ++observed_;
         if (const auto* reply = dynamic_cast<const CResponse*>(message.get())) {
             OnReply(*reply);
-        } else if (const auto* request =
-                       dynamic_cast<const Common::Message::CRequest*>(message.get())) {
-            // Our own requests pass here too: how long they took shows the observer's lag.
-            const std::uint32_t id = request->GetRequestId();
-            if (id != 0 && id < EndId()) {
-                lagMs_ =
-                    static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              SteadyClock::now() - records_[id].sentSteady)
-                                              .count());
-                maxLagMs_ = std::max(maxLagMs_, lagMs_);
-            }
         } else if (const auto* tag = dynamic_cast<const CKeyTag*>(message.get())) {
             OnTick(*tag);
         }
@@ -966,7 +953,6 @@ private:
                 std::min<std::int64_t>((wall - secondStart).total_milliseconds(), 65535));
         }
         ++everySecondTicks_;
-        if (tally.lateMs[slot] > kMaxLateness.total_milliseconds()) lagAtLate_ = lagMs_;
     }
 
     // Checks the seconds of every epoch before `next` that have not been checked yet.
@@ -1031,9 +1017,7 @@ private:
                 } else if (ticks > 1) {
                     Violation("doubled tick", Text(what(second), ": ", ticks, " ticks"));
                 } else if (late > kMaxLateness.total_milliseconds()) {
-                    Violation("late tick", Text(what(second), ": ", late,
-                                                " ms late (the bus observer lagged by ", lagAtLate_,
-                                                " ms near a late tick)"));
+                    Violation("late tick", Text(what(second), ": ", late, " ms late"));
                 }
                 maxLateMs_ = std::max(maxLateMs_, late);
             }
@@ -1315,12 +1299,12 @@ private:
             "ticks: %llu of the population (%llu of every-second events), %llu of churn "
             "slots, %llu of %llu sleeps\n"
             "checked: %llu seconds x %u every-second events, %llu sparse ticks, %llu reply "
-            "contents; latest every-second tick %u ms into its second; observer lag up to %u ms\n"
+            "contents; latest every-second tick %u ms into its second\n"
             "log lines: %llu detail, %llu info, %llu warning, %llu error\n",
             sent_.load(), firstReplies_.load(), registrationSeconds_, changes_.load(), jumpCount_,
             excursionCount_, pairCount_, zoneCount_, eventTicks_, everySecondTicks_, churnTicks_,
             sleepTicks_, sleepsSent_.load(), secondsChecked_, options_.everySecond, sparseChecked_,
-            contentChecked_, maxLateMs_, maxLagMs_, logLines_[1].load(), logLines_[2].load(),
+            contentChecked_, maxLateMs_, logLines_[1].load(), logLines_[2].load(),
             logLines_[3].load(), logLines_[4].load());
         violations_.PrintSummary();
     }
@@ -1340,8 +1324,8 @@ private:
     CRecordBook<Record> records_;
     std::atomic<std::uint32_t> nextId_{1};
     std::atomic<bool> stopClients_{false};
-    std::atomic<unsigned long long> sent_{0}, expectedReplies_{0}, firstReplies_{0}, observed_{0},
-        changes_{0}, sleepsSent_{0};
+    std::atomic<unsigned long long> sent_{0}, expectedReplies_{0}, firstReplies_{0}, changes_{0},
+        sleepsSent_{0};
     std::array<std::atomic<unsigned long long>, 5> logLines_{};
     double registrationSeconds_ = 0;
 
@@ -1362,7 +1346,6 @@ private:
     unsigned long long eventTicks_ = 0, everySecondTicks_ = 0, churnTicks_ = 0, sleepTicks_ = 0;
     unsigned long long secondsChecked_ = 0, sparseChecked_ = 0, contentChecked_ = 0;
     unsigned maxLateMs_ = 0;
-    unsigned lagMs_ = 0, maxLagMs_ = 0, lagAtLate_ = 0;  // of the observer behind the bus
 
     CViolations violations_;
 };
