@@ -322,6 +322,8 @@ public:
         seams_.reset();
         host_->PrepareShutdown();
         host_->Stop(true);
+        // Replies the module made must reach the observer before its library goes.
+        if (!host_->GetBus().WaitUntilIdle(60s)) Violation("bus", "the bus never became idle");
         host_->Unload();
         PrintSummary();
         return violations_.Count() == 0 ? 0 : 1;
