@@ -456,13 +456,13 @@ public:
 
         Phase("warm-up");
         FillCaches();
-        RunClients(std::chrono::seconds(std::clamp(options_.seconds / 5, 2, 10)), false, false);
+        RunClients(std::chrono::seconds(std::clamp(options_.seconds / 5, 2, 10)), Stage::WarmUp);
         Settle("warm-up: unregistering everything", 1);
         heapBaseline_ = HeapInUse();
 
         const std::uint32_t mainFirst = nextId_;
         Phase("main phase");
-        RunClients(std::chrono::seconds(options_.seconds), true, true);
+        RunClients(std::chrono::seconds(options_.seconds), Stage::Main);
         Settle("unregistering everything", mainFirst);
         heapAfter_ = HeapInUse();
         accountedEnd_ = EndId();
@@ -550,7 +550,10 @@ private:
         Send<Messages::CGetLastTickRequest>(main, withLongest);
     }
 
-    void RunClients(std::chrono::seconds length, bool withLimited, bool withClock) {
+    // The main phase adds the occurrence-limited registrations and the clock changes.
+    enum class Stage { WarmUp, Main };
+    void RunClients(std::chrono::seconds length, Stage stage) {
+        const bool withLimited = stage == Stage::Main;
         stopClients_ = false;
         const SteadyClock::time_point end = SteadyClock::now() + length;
         std::vector<std::thread> threads;
@@ -559,7 +562,7 @@ private:
                 [this, i, end, withLimited] { ClientMain(*clients_[i], end, withLimited); });
         }
         std::thread clock;
-        if (withClock) clock = std::thread([this, end] { ClockMain(end); });
+        if (stage == Stage::Main) clock = std::thread([this, end] { ClockMain(end); });
         for (std::thread& thread : threads)
             thread.join();
         stopClients_ = true;

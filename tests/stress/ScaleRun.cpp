@@ -505,13 +505,15 @@ private:
                         Tag(kChurnTag, Uniform<std::uint32_t>(rng, 0, kChurnSlots - 1)));
                 });
                 return;
-            case 2: {  // a sleep; its key is its request id
-                const std::uint32_t sleepSeconds = Chance(rng, 0.7)
-                                                       ? Uniform<std::uint32_t>(rng, 1, 15)
-                                                       : Uniform<std::uint32_t>(rng, 600, 3600);
-                SendSleep(sleepSeconds, context);
+            case 2:  // a sleep; its key is its request id
+                Send<Messages::CRegisterSleepEvent>(context, [&](auto& request, Record& record) {
+                    record.sleepSeconds = Chance(rng, 0.7) ? Uniform<std::uint32_t>(rng, 1, 15)
+                                                           : Uniform<std::uint32_t>(rng, 600, 3600);
+                    request.SetSleepSeconds(record.sleepSeconds);
+                    request.SetUserData(Tag(kSleepTag, request.GetRequestId()));
+                    ++sleepsSent_;
+                });
                 return;
-            }
             case 3:
                 SendValidation(rng, context);
                 return;
@@ -552,27 +554,6 @@ private:
                     context, [&](auto& request, Record&) { request.SetLocaleName("en"); });
                 return;
         }
-    }
-
-    void SendSleep(std::uint32_t sleepSeconds, const std::shared_ptr<CUserContext>& context) {
-        // The key is the request's own id, known only once it is taken: the tag is made in
-        // the fill, which runs after.
-        const std::uint32_t id = nextId_.fetch_add(1);
-        if (id > options_.maxRequests) return;
-        Record& record = records_[id];
-        record.type = Messages::CRegisterSleepEvent::kType;
-        record.sleepSeconds = sleepSeconds;
-        record.sentSteady = SteadyClock::now();
-        {
-            std::lock_guard lock(epochLock_);
-            record.sentEpoch = static_cast<std::uint32_t>(epochs_.size());
-        }
-        auto request = std::make_shared<Messages::CRegisterSleepEvent>(id);
-        request->SetSleepSeconds(sleepSeconds);
-        request->SetUserData(Tag(kSleepTag, id));
-        ++sent_;
-        ++sleepsSent_;
-        if (!host_->Send(std::move(request), context)) Violation("bus", "the bus refused a sleep");
     }
 
     void SendValidation(Rng& rng, const std::shared_ptr<CUserContext>& context) {
