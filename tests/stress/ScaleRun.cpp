@@ -1,11 +1,13 @@
 // The scale run of scheduler_stress. A population of events is registered once; client
 // threads then send all eleven requests while a mover thread shifts the module's clock. The
 // bus observer (one thread) checks each tick and reply as it comes:
-// - the clock's history is cut into epochs, one per change; within an epoch the wall clock
-//   runs at rest, and every whole second of it (but the one holding the change, and after a
-//   set-back the first 200 ms) must bring exactly one tick of every every-second event, at
-//   most 50 ms late (the second after a jump may carry the re-plan's delay);
-// - a sparse event ticks at a match of its text, within its random delay, and once a match;
+// - the clock's history is cut into epochs, one per change, and each tick is placed by the
+//   moment the module sent it; within an epoch the wall clock runs at rest, and every whole
+//   second of it (but the one holding the change, and after a set-back the first 200 ms)
+//   must bring exactly one tick of every every-second event, at most 50 ms late (within a
+//   second of a jump the re-plan may delay ticks: those seconds are counted together);
+// - a sparse event ticks only for a match that came after the one it last ticked for;
+// - no registration is lost: a roll call at the end asks for each;
 // - no crontab event ticks while the clock is outside 1970..2099;
 // - a sleep never ticks before both its wall-clock due time and its steady duration;
 // - every answered request is answered once, and the answers the test can compute (validation,
