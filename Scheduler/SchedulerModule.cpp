@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Scheduler/ControlMessageProcessor.h"
+#include "Scheduler/ModuleSeams.h"
 #include "Scheduler/SchedulerNotTicking.h"
 #include "Scheduler/TickHandler.h"
 
@@ -37,7 +38,7 @@ void CSchedulerModule::OnInitialize(std::shared_ptr<Common::Kernel::IResourcePro
             provider->GetResource(Common::Kernel::ResourceNumber::Translator));
     }
     if (!timeScheduler_) {
-        CTimeScheduler::Options options;
+        CTimeScheduler::Options options = ModuleTimeSchedulerOptions();
         options.maxEvents = ConfiguredMaxEvents(*provider);
         timeScheduler_ = std::make_shared<CTimeScheduler>(*loggerBridge_, std::move(options));
         timeScheduler_->AddTickHandler(tickHandler_);

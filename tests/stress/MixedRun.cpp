@@ -1,26 +1,21 @@
-// scheduler_stress: the scheduler module under load. Client threads send a random mix of all
-// eleven requests, valid and broken, through the in-process bus while hundreds of events tick
-// every second, registrations replace and delete each other and the module's clock jumps.
-// Checks that every answered request is answered exactly once, that no registration ticks
-// after it was replaced or removed, that occurrence limits hold, that short sleeps tick, that
-// steady every-second events tick again once the clock rests, that memory returns to its
-// baseline and that a forced stop ends every thread within a second. A watchdog turns a hang
-// into a failure with the stack of every thread. Exit code 0: clean; 1: violations; 2: usage.
-//
-//     scheduler_stress --seconds 60 --clients 4 --events 300 --seed 1
+// The mixed run of scheduler_stress: client threads send a random mix of all eleven
+// requests, valid and broken, through the in-process bus while hundreds of events tick every
+// second, registrations replace and delete each other and the module's clock jumps. Checks
+// that every answered request is answered exactly once, that no registration ticks after it
+// was replaced or removed, that occurrence limits hold, that short sleeps tick, that steady
+// every-second events tick again once the clock rests, that memory returns to its baseline
+// and that a forced stop ends every thread within a second. A watchdog turns a hang into a
+// failure with the stack of every thread.
+
+#include "tests/stress/MixedRun.h"
 
 #include <malloc.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
 #include <unistd.h>
-
-#include <Poco/SharedLibrary.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -28,19 +23,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <future>
 #include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -72,9 +63,11 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include "common/message/scheduler/ValidateTimeEvent.h"
 #include "common/module/Response.h"
 #include "common/module/ResponseException.h"
-#include "common/security/IUser.h"
 #include "common/security/UserContext.h"
 #include "host/SchedulerHost.h"
+#include "tests/stress/StressSupport.h"
+
+namespace Zent::Stress {
 
 namespace {
 
@@ -92,15 +85,7 @@ using Zent::Common::DataDefinition::Scheduler::TimeRangeItem;
 using Zent::Common::Module::CResponse;
 using Zent::Common::Module::CResponseException;
 using Zent::Common::Security::CUserContext;
-using SteadyClock = std::chrono::steady_clock;
-using Rng = std::mt19937_64;
 using Count = std::atomic<unsigned long long>;
-
-// The module's copy of the clock seam, looked up by its mangled name:
-// Zent::Scheduler::SetCurrentClock(std::shared_ptr<Zent::Scheduler::IClock>).
-constexpr const char* kSetClockSymbol =
-    "_ZN4Zent9Scheduler15SetCurrentClockESt10shared_ptrINS0_6IClockEE";
-using SetClockFunction = void (*)(std::shared_ptr<Zent::Scheduler::IClock>);
 
 constexpr std::int32_t kSlotTickType = 9200;
 constexpr std::int32_t kNapTickType = 9201;
@@ -118,80 +103,6 @@ const time_duration kMaxClockShift = hours(48);
 constexpr std::uint32_t kClockSettlesMs = 12'000;
 // How recent the last tick of an every-second event must be once the clock has settled.
 constexpr std::uint32_t kMaxTickAgeMs = 3'000;
-constexpr unsigned long long kShownViolations = 5;  // of each kind
-
-struct Options {
-    int seconds = 20;
-    std::uint32_t clients = 4;
-    std::uint32_t events = 300;
-    std::uint64_t seed = std::random_device{}();
-    int watchdogSeconds = 30;
-    std::uint32_t maxRequests = 50'000'000;
-    int jumpGapSeconds = 0;  // 0: random pauses of 0.7 to 2.5 s
-};
-
-constexpr const char* kUsage =
-    "usage: scheduler_stress [--seconds N] [--clients N] [--events N] [--seed N]\n"
-    "                        [--jump-gap N] [--watchdog N] [--max-requests N]\n"
-    "  --seconds N       length of the main phase (default 20)\n"
-    "  --clients N       client threads sending requests, 1..64 (default 4)\n"
-    "  --events N        every-second registrations, half of them never touched in a phase\n"
-    "                    (default 300; at least twice --clients)\n"
-    "  --seed N          seed of the random mix (default: random, printed)\n"
-    "  --jump-gap N      seconds between changes of the module's clock (default: random\n"
-    "                    0.7..2.5 s; from 12 on, the scheduler sees each jump on its own)\n"
-    "  --watchdog N      seconds without progress that count as a hang (default 30)\n"
-    "  --max-requests N  requests sent at most over the whole run (default 50000000)\n";
-
-std::optional<Options> ParseOptions(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        }
-        const char* text = i + 1 < argc ? argv[++i] : "";
-        char* rest = nullptr;
-        errno = 0;
-        const unsigned long long value = std::strtoull(text, &rest, 10);
-        if (*text == '\0' || *rest != '\0' || errno != 0) {
-            std::fprintf(stderr, "%s needs a number, not \"%s\"\n%s", name.c_str(), text, kUsage);
-            return std::nullopt;
-        }
-        bool known = false;
-        bool inRange = true;
-        const auto take = [&](const char* flag, auto& field, unsigned long long low,
-                              unsigned long long high) {
-            if (name != flag) return;
-            known = true;
-            inRange = low <= value && value <= high;
-            if (!inRange) std::fprintf(stderr, "%s must lie in %llu..%llu\n", flag, low, high);
-            field = static_cast<std::remove_reference_t<decltype(field)>>(value);
-        };
-        take("--seconds", options.seconds, 1, 86400);
-        take("--clients", options.clients, 1, 64);
-        take("--events", options.events, 1, 100000);
-        take("--seed", options.seed, 0, std::numeric_limits<std::uint64_t>::max());
-        take("--watchdog", options.watchdogSeconds, 1, 3600);
-        take("--jump-gap", options.jumpGapSeconds, 0, 3600);
-        take("--max-requests", options.maxRequests, 1000, 100'000'000);
-        if (!known) std::fprintf(stderr, "unknown option %s\n%s", name.c_str(), kUsage);
-        if (!known || !inRange) return std::nullopt;
-    }
-    if (options.events < 2 * options.clients) {
-        std::fprintf(stderr, "--events must be at least twice --clients\n%s", kUsage);
-        return std::nullopt;
-    }
-    return options;
-}
-
-template <typename... Pieces>
-std::string Text(const Pieces&... pieces) {
-    std::ostringstream out;
-    (out << ... << pieces);
-    return out.str();
-}
 
 // The requests, their responses (0: never answered) and their names.
 struct RequestKind {
@@ -258,27 +169,6 @@ std::shared_ptr<CTag> NapTag(std::uint32_t request) {
     return std::make_shared<CTag>(kNapTickType, request, request);
 }
 
-class CStressUser : public Zent::Common::Security::IUser {
-public:
-    explicit CStressUser(std::string name) : name_(std::move(name)) {}
-    std::string GetName() const override { return name_; }
-    std::string GetUuid() const override { return "uuid-" + name_; }
-    bool IsSystemUser() const override { return false; }
-    void GetAccessRights(std::vector<Zent::Common::Security::AccessRight>& rights) const override {
-        rights.clear();
-    }
-    void GetAccessRightsMatrix(std::vector<Zent::Common::Security::AccessRight>& rights, bool,
-                               std::vector<std::string>&, std::vector<std::string>&,
-                               std::vector<Zent::Common::Security::AccessRight>&) const override {
-        rights.clear();
-    }
-    bool IsAnonymous() const override { return false; }
-    std::string ToJson() const override { return "{\"name\":\"" + name_ + "\"}"; }
-
-private:
-    std::string name_;
-};
-
 // What a request is for, beyond its type.
 enum class Role : std::uint8_t {
     Plain,
@@ -311,22 +201,6 @@ Field Load(Field& field) {
 template <typename Field>
 void Store(Field& field, Field value) {
     std::atomic_ref<Field>(field).store(value, std::memory_order_relaxed);
-}
-
-// The records of all requests, indexed by request id from 1, in memory mapped for them alone:
-// the heap figures stay those of the module and the bus, and pages are used only as ids are.
-struct Unmap {
-    std::size_t bytes;
-    void operator()(RequestRecord* records) const { munmap(records, bytes); }
-};
-using RequestBook = std::unique_ptr<RequestRecord[], Unmap>;
-
-RequestBook MapRequestBook(std::uint32_t capacity) {
-    const std::size_t bytes = (std::size_t{capacity} + 1) * sizeof(RequestRecord);
-    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (memory == MAP_FAILED) throw std::runtime_error("cannot map the request records");
-    return RequestBook(static_cast<RequestRecord*>(memory), Unmap{bytes});
 }
 
 // Crontab texts that match every second.
@@ -365,25 +239,6 @@ constexpr std::array kZones = {"Europe/Berlin", "America/New_York",    "UTC",
                                "Etc/GMT+14",    "Mars/Olympus",        "",
                                "europe/berlin", "Europe/Berlin/Mitte"};
 constexpr std::array kLocales = {"en", "de_DE", "fr", "ja_JP", "", "xx_INVALID@@", "zh_Hant_TW"};
-
-bool Chance(Rng& rng, double probability) {
-    return std::bernoulli_distribution(probability)(rng);
-}
-
-template <typename Integer>
-Integer Uniform(Rng& rng, Integer low, Integer high) {
-    return std::uniform_int_distribution<Integer>(low, high)(rng);
-}
-
-// The index of one of `weights`, drawn in proportion to them.
-int Weighted(Rng& rng, std::initializer_list<double> weights) {
-    return std::discrete_distribution<int>(weights)(rng);
-}
-
-template <typename Array>
-auto Pick(Rng& rng, const Array& values) {
-    return values[Uniform<std::size_t>(rng, 0, std::size(values) - 1)];
-}
 
 UTCTime Utc(const ptime& t) {
     return Zent::Scheduler::ToUtcTime(t);
@@ -540,34 +395,11 @@ std::size_t HeapInUse() {
 #endif
 }
 
-std::string ErrorText(const CResponseException& reply) {
-    if (!reply.GetHolder()) return "an error reply without an exception";
-    try {
-        reply.GetHolder()->Rethrow();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "an exception that is no std::exception";
-    }
-    return "";
-}
-
-// Polls `done` until it holds or `deadline` passes; whether it holds.
-template <typename Done>
-bool WaitUntil(Done done, SteadyClock::time_point deadline, SteadyClock::duration step = 20ms) {
-    while (!done()) {
-        if (SteadyClock::now() >= deadline) return false;
-        std::this_thread::sleep_for(step);
-    }
-    return true;
-}
-
 // One run: a warm-up that takes the heap baseline, the main phase with the clock changing,
 // then a forced stop in the middle of a final burst of requests.
 class CStressRun {
 public:
-    explicit CStressRun(Options options)
-        : options_(options), records_(MapRequestBook(options.maxRequests)) {
+    explicit CStressRun(MixedOptions options) : options_(options), records_(options.maxRequests) {
         slotCount_ = options_.events + std::max(4u, options_.events / 10);
         retiredBelow_.assign(slotCount_, 0);
         retiredBy_.assign(slotCount_, 0);
@@ -601,7 +433,6 @@ public:
         // The main thread's own requests, once the clients are done, may name any slot.
         for (std::uint32_t slot = 0; slot < options_.events; ++slot)
             clients_.back()->slots.push_back(slot);
-        violationKinds_.reserve(32);
         watchdog_ = std::thread([this, done = stopWatchdog_.get_future()] { Watchdog(done); });
     }
 
@@ -625,13 +456,13 @@ public:
 
         Phase("warm-up");
         FillCaches();
-        RunClients(std::chrono::seconds(std::clamp(options_.seconds / 5, 2, 10)), false, false);
+        RunClients(std::chrono::seconds(std::clamp(options_.seconds / 5, 2, 10)), Stage::WarmUp);
         Settle("warm-up: unregistering everything", 1);
         heapBaseline_ = HeapInUse();
 
         const std::uint32_t mainFirst = nextId_;
         Phase("main phase");
-        RunClients(std::chrono::seconds(options_.seconds), true, clockReachable_);
+        RunClients(std::chrono::seconds(options_.seconds), Stage::Main);
         Settle("unregistering everything", mainFirst);
         heapAfter_ = HeapInUse();
         accountedEnd_ = EndId();
@@ -645,8 +476,7 @@ public:
         Phase("final burst");
         ForcedStop();
         host_.reset();
-        std::lock_guard lock(violationLock_);
-        return violationCount_ == 0 ? 0 : 1;
+        return violations_.Count() == 0 ? 0 : 1;
     }
 
 private:
@@ -686,18 +516,8 @@ private:
         threadsBeforeLoad_ = CountThreads();
         host_->Load(SCHEDULER_LIBRARY);
         // The time scheduler takes its clock when it is made, in Initialize.
-        moduleLibrary_ = std::make_unique<Poco::SharedLibrary>(SCHEDULER_LIBRARY);
-        if (moduleLibrary_->hasSymbol(kSetClockSymbol)) {
-            setModuleClock_ =
-                reinterpret_cast<SetClockFunction>(moduleLibrary_->getSymbol(kSetClockSymbol));
-            setModuleClock_(clock_);
-            clockReachable_ = true;
-        } else {
-            std::printf(
-                "note: %s offers no Zent::Scheduler::SetCurrentClock; the clock stays put\n",
-                SCHEDULER_LIBRARY);
-            moduleLibrary_.reset();
-        }
+        seams_ = std::make_unique<CModuleSeams>(SCHEDULER_LIBRARY);
+        seams_->SetClock(clock_);
         host_->Initialize();
         host_->Start();
     }
@@ -730,7 +550,10 @@ private:
         Send<Messages::CGetLastTickRequest>(main, withLongest);
     }
 
-    void RunClients(std::chrono::seconds length, bool withLimited, bool withClock) {
+    // The main phase adds the occurrence-limited registrations and the clock changes.
+    enum class Stage { WarmUp, Main };
+    void RunClients(std::chrono::seconds length, Stage stage) {
+        const bool withLimited = stage == Stage::Main;
         stopClients_ = false;
         const SteadyClock::time_point end = SteadyClock::now() + length;
         std::vector<std::thread> threads;
@@ -739,7 +562,7 @@ private:
                 [this, i, end, withLimited] { ClientMain(*clients_[i], end, withLimited); });
         }
         std::thread clock;
-        if (withClock) clock = std::thread([this, end] { ClockMain(end); });
+        if (stage == Stage::Main) clock = std::thread([this, end] { ClockMain(end); });
         for (std::thread& thread : threads)
             thread.join();
         stopClients_ = true;
@@ -934,10 +757,8 @@ private:
         for (int burst = 0; burst < 200 && RandomRequest(main); ++burst) {
         }
         std::this_thread::sleep_for(1500ms);  // ticking, with requests still queued
-        // The module's clock goes back to the system's, while its time scheduler keeps ours.
-        if (setModuleClock_ != nullptr) setModuleClock_(nullptr);
-        setModuleClock_ = nullptr;
-        moduleLibrary_.reset();
+        // The module's clock goes back to the system's.
+        seams_.reset();
 
         Phase("forced stop");
         threadsRunning_ = CountThreads();
@@ -997,9 +818,8 @@ private:
             "short sleeps ticked at most %u ms late; steady every-second events went at most %u ms "
             "without a tick\n",
             maxNapLatenessMs_, maxSteadyGapMs_);
-        std::printf("clock: %llu jumps, %llu zone changes%s", clockJumps_.load(),
-                    zoneChanges_.load(),
-                    clockReachable_ ? "" : " (the module's clock was out of reach)");
+        std::printf("clock: %llu jumps, %llu zone changes", clockJumps_.load(),
+                    zoneChanges_.load());
         if (clockChangeCount_ > 0) std::printf("; at s since start, jump or zone offset in s:");
         for (std::size_t i = clockChangeCount_ - std::min(clockChangeCount_, clockChanges_.size());
              i < clockChangeCount_; ++i) {
@@ -1020,12 +840,7 @@ private:
             "before Load, %zu running, %zu after Unload\n",
             static_cast<long long>(stopTime.count()), threadsBeforeLoad_, threadsRunning_,
             threadsAfterUnload_);
-        std::lock_guard lock(violationLock_);
-        for (const ViolationKind& kind : violationKinds_)
-            std::printf("violations of kind \"%s\": %llu\n", kind.name, kind.count);
-        std::printf("violations: %llu\nRESULT: %s\n", violationCount_,
-                    violationCount_ == 0 ? "PASS" : "FAIL");
-        std::fflush(stdout);
+        violations_.PrintSummary();
     }
 
     // Sending. Each sender returns false once the request budget is spent.
@@ -1371,21 +1186,7 @@ private:
         }
     }
 
-    // Reports a failed check of kind `kind` (a literal).
-    void Violation(const char* kind, const std::string& text) {
-        std::lock_guard lock(violationLock_);
-        ++violationCount_;
-        auto found = std::find_if(
-            violationKinds_.begin(), violationKinds_.end(),
-            [kind](const ViolationKind& known) { return std::strcmp(known.name, kind) == 0; });
-        if (found == violationKinds_.end()) found = violationKinds_.insert(found, {kind, 0});
-        // The first few of each kind are shown; all are counted.
-        if (++found->count <= kShownViolations) {
-            std::fprintf(stderr, "VIOLATION (%s): %s\n", kind, text.c_str());
-        } else if (found->count == kShownViolations + 1) {
-            std::fprintf(stderr, "VIOLATION (%s): ... more of this kind are counted only\n", kind);
-        }
-    }
+    void Violation(const char* kind, const std::string& text) { violations_.Report(kind, text); }
 
     void Watchdog(const std::future<void>& done) {
         unsigned long long seen = progress_;
@@ -1426,16 +1227,14 @@ private:
     // One past the last request id handed out.
     std::uint32_t EndId() const { return std::min(nextId_.load(), options_.maxRequests + 1); }
 
-    const Options options_;
+    const MixedOptions options_;
     const SteadyClock::time_point start_ = SteadyClock::now();
     const std::shared_ptr<Zent::Scheduler::CAdjustableClock> clock_ =
         std::make_shared<Zent::Scheduler::CAdjustableClock>();
     std::unique_ptr<Zent::Host::CSchedulerHost> host_;
-    std::unique_ptr<Poco::SharedLibrary> moduleLibrary_;
-    SetClockFunction setModuleClock_ = nullptr;
-    bool clockReachable_ = false;
+    std::unique_ptr<CModuleSeams> seams_;
 
-    RequestBook records_;
+    CRecordBook<RequestRecord> records_;
     std::atomic<std::uint32_t> nextId_{1};
     std::vector<std::unique_ptr<Client>> clients_;  // the last one is the main thread's
     std::uint32_t slotCount_ = 0;                   // every-second slots, then limited ones
@@ -1478,52 +1277,14 @@ private:
     std::promise<void> stopWatchdog_;
     std::thread watchdog_;
 
-    mutable std::mutex violationLock_;
-    unsigned long long violationCount_ = 0;
-    struct ViolationKind {
-        const char* name;
-        unsigned long long count;
-    };
-    std::vector<ViolationKind> violationKinds_;  // room for all kinds is kept from the start
+    CViolations violations_;
 };
 
 }  // namespace
 
-// malloc's per-thread caches keep freed blocks that mallinfo2 counts as in use: tens of
-// kilobytes per thread, different every time. The heap comparison runs without them.
-void RestartWithoutMallocThreadCaches(char** argv) {
-#ifndef ZENT_STRESS_SANITIZED
-    constexpr const char* kTunable = "glibc.malloc.tcache_count=0";
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    if (tunables != nullptr && std::strstr(tunables, kTunable) != nullptr) return;
-    const std::string value = tunables == nullptr || *tunables == '\0'
-                                  ? std::string(kTunable)
-                                  : std::string(tunables) + ":" + kTunable;
-    setenv("GLIBC_TUNABLES", value.c_str(), 1);
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) execv(self.c_str(), argv);
-    const std::string reason = error ? error.message() : std::strerror(errno);
-    std::fprintf(stderr,
-                 "note: cannot restart without malloc's thread caches (%s); the heap "
-                 "figures will be rough\n",
-                 reason.c_str());
-#else
-    static_cast<void>(argv);
-#endif
+int RunMixed(const MixedOptions& options) {
+    CStressRun run(options);
+    return run.Execute();
 }
 
-int main(int argc, char** argv) {
-    const std::optional<Options> options = ParseOptions(argc, argv);
-    if (!options) return 2;
-    RestartWithoutMallocThreadCaches(argv);
-    // Where Yama restricts ptrace to ancestors, this lets the watchdog's gdb attach.
-    prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
-    try {
-        CStressRun run(*options);
-        return run.Execute();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "scheduler_stress: %s\n", e.what());
-        return 1;
-    }
-}
+}  // namespace Zent::Stress

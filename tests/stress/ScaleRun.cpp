@@ -1,0 +1,1345 @@
+// The scale run of scheduler_stress. A population of events is registered once; client
+// threads then send all eleven requests while a mover thread shifts the module's clock. The
+// bus observer (one thread) checks each tick and reply as it comes:
+// - the clock's history is cut into epochs, one per change, and each tick is placed by the
+//   moment the module sent it; within an epoch the wall clock runs at rest, and every whole
+//   second of it (but the one holding the change, and after a set-back the first 200 ms)
+//   must bring exactly one tick of every every-second event, at most 50 ms late (within a
+//   second of a jump the re-plan may delay ticks: those seconds are counted together);
+// - a sparse event ticks only for a match that came after the one it last ticked for;
+// - no registration is lost: a roll call at the end asks for each;
+// - no crontab event ticks while the clock is outside 1970..2099;
+// - a sleep never ticks before both its wall-clock due time and its steady duration;
+// - every answered request is answered once, and the answers the test can compute (validation,
+//   next occurrences, last ticks of simple texts, remaining time of every-second events) are
+//   compared with the test's own reference.
+
+#include "tests/stress/ScaleRun.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Scheduler/crontab/CrontabParser.h"
+#include "Scheduler/crontab/CrontabScheduler.h"
+#include "Scheduler/timescheduler/Clock.h"
+#include "Scheduler/timescheduler/TimeConversions.h"
+#include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/GetLastTickRequest.h"
+#include "common/message/scheduler/GetLastTickResponse.h"
+#include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
+#include "common/message/scheduler/GetNextOccurrencesByUserDataResponse.h"
+#include "common/message/scheduler/GetNextTimeRangeRequest.h"
+#include "common/message/scheduler/GetRemainingTimeBySpecRequest.h"
+#include "common/message/scheduler/GetRemainingTimeByUserDataRequest.h"
+#include "common/message/scheduler/GetRemainingTimeResponse.h"
+#include "common/message/scheduler/GetTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/RegisterSleepEvent.h"
+#include "common/message/scheduler/RegisterTimeEvent.h"
+#include "common/message/scheduler/UnregisterTimeEvent.h"
+#include "common/message/scheduler/ValidateTimeEvent.h"
+#include "common/module/Response.h"
+#include "common/security/UserContext.h"
+#include "host/SchedulerHost.h"
+#include "tests/stress/StressSupport.h"
+
+namespace Zent::Stress {
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace Kernel = Common::Kernel;
+namespace Messages = Common::Message::Scheduler;
+using boost::posix_time::hours;
+using boost::posix_time::milliseconds;
+using boost::posix_time::ptime;
+using boost::posix_time::seconds;
+using boost::posix_time::time_duration;
+using boost::posix_time::time_from_string;
+using Common::DataDefinition::Common::UTCTime;
+using Common::DataDefinition::Scheduler::TimeEvent;
+using Common::DataDefinition::Scheduler::TimeRangeItem;
+using Common::Module::CResponse;
+using Common::Module::CResponseException;
+using Common::Security::CUserContext;
+using Scheduler::CCrontabScheduler;
+
+constexpr std::int32_t kEventTag = 9300;  // key: the population index
+constexpr std::int32_t kChurnTag = 9301;  // key: a churn slot
+constexpr std::int32_t kSleepTag = 9302;  // key: the request id
+constexpr std::uint32_t kChurnSlots = 2000;
+constexpr std::uint32_t kUnknownKey = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
+constexpr int kWindow = 64;  // replies a client waits for at once
+const time_duration kMaxLateness = milliseconds(50);
+// After a set-back the module has this long to tick again.
+const time_duration kSetBackWindow = milliseconds(200);
+// The second after a jump carries the re-plan of every event.
+const time_duration kReplanAllowance = seconds(1);
+// How long after a change the ticks of sparse events are left unchecked (timers the change
+// passed fire then).
+const time_duration kSparseSettle = milliseconds(1500);
+const std::chrono::milliseconds kCheckPeriod = 10s;
+const std::chrono::milliseconds kDumpPeriod = 1s;
+const ptime kFirstSupported = time_from_string("1970-01-01 00:00:00");
+const ptime kPastSupported = time_from_string("2100-01-01 00:00:00");
+// Start of the reference queries: the run's clock stays before it.
+const ptime kFuture = time_from_string("2030-01-01 00:00:00");
+
+// The user data of every registration of the run. The bus asks a message for its type as
+// it queues it, on the sender's thread: for a tick, that is the moment the module sent it,
+// which the tag keeps, so that the checks do not depend on how far the observer lags.
+class CKeyTag : public Kernel::IMessage {
+public:
+    CKeyTag(std::int32_t type, std::uint32_t key) : type_(type), key_(key) {}
+    std::int32_t GetType() const override {
+        sentAt_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        return type_;
+    }
+    std::string GetTypeName() const override { return Text("ScaleTag:", type_, ":", key_); }
+    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override {
+        const auto* tag = dynamic_cast<const CKeyTag*>(other.get());
+        return tag != nullptr && tag->type_ == type_ && tag->key_ == key_;
+    }
+    std::size_t GetHash() const override {
+        return std::hash<std::uint64_t>{}(std::uint64_t{key_} << 8 ^ std::uint32_t(type_));
+    }
+    std::int32_t Kind() const { return type_; }
+    std::uint32_t Key() const { return key_; }
+    // When the bus last took it.
+    SteadyClock::time_point SentAt() const {
+        return SteadyClock::time_point(
+            SteadyClock::duration(sentAt_.load(std::memory_order_relaxed)));
+    }
+
+private:
+    std::int32_t type_;
+    std::uint32_t key_;
+    mutable std::atomic<SteadyClock::rep> sentAt_{0};
+};
+
+std::shared_ptr<CKeyTag> Tag(std::int32_t type, std::uint32_t key) {
+    return std::make_shared<CKeyTag>(type, key);
+}
+
+// The sparse texts, how often each is drawn, and the random delay its events may carry.
+struct SparseText {
+    const char* text;
+    double weight;
+    std::int32_t maxDelay;  // 0: never delayed
+};
+constexpr std::array<SparseText, 12> kSparseTexts = {{
+    {"0 0 12 * * ?", 30, 0},
+    {"0 15 10 ? * MON-FRI", 15, 0},
+    {"0 0/5 14,18 * * ?", 10, 0},
+    {"0 0 0 L * ?", 8, 0},
+    {"0 0 12 ? * 6#3", 8, 0},
+    {"0 0 0 LW * ?", 8, 0},
+    {"0 0 0 ? * 5L", 8, 0},
+    {"0 0 0 1 1 ? 2030-2031", 8, 0},
+    {"0 0 * * * ?", 2, 600},
+    {"0 * * * * ?", 0.2, 30},
+    {"*/10 * * * * ?", 0.1, 5},
+    {"30 */2 * * * ?", 0.3, 0},
+}};
+constexpr const char* kLimitedText = "*/5 * * * * ?";
+
+// One event of the population.
+struct EventSpec {
+    TimeEvent event;
+    std::shared_ptr<const CCrontabScheduler> crontab;
+    std::int32_t maxDelay = 0;
+    std::uint32_t limit = 0;  // 0: none
+};
+
+enum class ChangeKind : std::uint8_t { Start, Forward, SetBack, Zone };
+
+// The clock between two changes.
+struct Epoch {
+    ChangeKind kind;
+    SteadyClock::time_point startSteady;
+    ptime startWall;  // just after the change
+    ptime endWall;    // just before the next change; not-a-date-time while it lasts
+    SteadyClock::time_point endSteady;
+    time_duration utcOffset;
+    bool outOfRange;       // outside 1970..2099
+    unsigned setBacks;     // set-backs before it, this one's included
+    unsigned zoneChanges;  // the same for zone changes
+    // Every-second events tick in each second that starts from `dueFrom` on, and on time
+    // from `punctualFrom` on: a set-back gives the module a moment to notice, a jump the
+    // time to re-plan. A window that a quick next change cuts short carries over into it.
+    ptime dueFrom;
+    ptime punctualFrom;
+};
+
+// What a reply to a request must be, when the test knows it.
+enum class Expect : std::uint8_t {
+    Nothing,      // any reply
+    Success,      // no error
+    Error,        // an error with the text the record's `expected` indexes
+    Remaining,    // a remaining time of an every-second event
+    Occurrences,  // `count` whole seconds after `from`
+    LastTick,     // the time `expected` indexes
+};
+
+struct Record {
+    std::int32_t type;  // 0: never sent
+    std::uint8_t replies;
+    std::uint8_t ticks;
+    Expect expect;
+    bool answered;           // the request has a response
+    bool nowDependent;       // the reference holds only while the clock rests
+    bool settled;            // sent once the module had re-planned after the last change
+    std::uint32_t expected;  // index into the error texts or last ticks
+    std::uint32_t sleepSeconds;
+    std::uint64_t count;
+    std::int64_t fromSecond;  // since 1970
+    SteadyClock::time_point sentSteady;
+    std::int64_t sentSecond;  // the module's wall clock, since 1970
+    std::uint32_t sentEpoch;
+    std::uint32_t sentExcursions;  // excursions begun when it was sent
+};
+
+// Reference answers of GetLastTick; all start at kFuture and name no delay.
+struct LastTickCase {
+    const char* text;
+    std::uint32_t limit;  // 0: none
+    const char* end;      // nullptr: none
+    ptime expected;
+};
+
+std::vector<LastTickCase> LastTickCases() {
+    const auto at = [](const char* text) { return time_from_string(text); };
+    return {
+        {"* * * * * ?", 1, nullptr, kFuture},
+        {"* * * * * ?", 1000, nullptr, kFuture + seconds(999)},
+        {"* * * * * ?", 20'000'000, nullptr, kFuture + seconds(19'999'999)},
+        {"* * * * * ?", 1'000'000'000, nullptr, kFuture + seconds(999'999'999)},
+        {"0 0 12 * * ?", 20'000, nullptr,
+         ptime(kFuture.date() + boost::gregorian::days(19'999), hours(12))},
+        {"0 0 0 1 * ?", 100, nullptr, at("2038-04-01 00:00:00")},
+        {"0 0 0 1 1 ? 2030", kMaxU32, nullptr, kFuture},
+        {"0 0 0 1 1 ? 2030", 0, nullptr, kFuture},
+        {"* * * * * ?", 20'000'000, "2030-01-02 00:00:00", at("2030-01-02 00:00:00")},
+    };
+}
+
+// Texts the parser refuses.
+constexpr std::array kRefused = {"61 * * * * ?", "*/0 * * * * ?", "a b c d e f",
+                                 "0 0 25 * * ?", "5-2 * * * * ?", "0 0 0 ? * MON-XYZ"};
+
+constexpr std::array kZones = {"Europe/Berlin", "America/New_York", "UTC", "Asia/Kolkata",
+                               "Mars/Olympus"};
+
+class CScaleRun {
+public:
+    explicit CScaleRun(ScaleOptions options) : options_(options), records_(options.maxRequests) {
+        rng_.seed(options_.seed);
+        lastTickCases_ = LastTickCases();
+        Scheduler::CCrontabParser parser;
+        for (const char* text : kRefused) {
+            try {
+                parser.Parse(text);
+                errorTexts_.push_back("(accepted)");
+            } catch (const std::exception& e) {
+                errorTexts_.emplace_back(e.what());
+            }
+        }
+        everySecondTally_.resize(options_.everySecond);
+        BuildPopulation(parser);
+    }
+
+    int Execute() {
+        std::printf(
+            "scheduler_stress --scale: seed %llu, %u events (%u every second), %u clients, %d s\n",
+            static_cast<unsigned long long>(options_.seed), options_.events, options_.everySecond,
+            options_.clients, options_.seconds);
+        Phase("loading the module");
+        StartModule();
+        Phase("registering the population");
+        RegisterPopulation();
+        Phase("main phase");
+        {
+            std::lock_guard lock(epochLock_);
+            const ptime now = Now();
+            // The first second is a whole one after the start.
+            epochs_.push_back(Epoch{ChangeKind::Start,
+                                    SteadyClock::now(),
+                                    now,
+                                    ptime(),
+                                    {},
+                                    clock_->UtcOffset(now),
+                                    false,
+                                    0,
+                                    0,
+                                    now + seconds(1),
+                                    now});
+            checking_ = true;
+        }
+        stopClients_ = false;
+        std::vector<std::thread> clients;
+        for (std::uint32_t i = 0; i < options_.clients; ++i)
+            clients.emplace_back([this, i] { ClientMain(i); });
+        MoverMain(SteadyClock::now() + std::chrono::seconds(options_.seconds));
+        stopClients_ = true;
+        for (std::thread& client : clients)
+            client.join();
+        Phase("settling");
+        std::this_thread::sleep_for(3s);  // the clock at rest
+        Phase("asking for every registration without a limit");
+        for (std::uint32_t i = 0; i < options_.events; ++i) {
+            while (expectedReplies_ - firstReplies_ >= 1024)
+                std::this_thread::sleep_for(200us);
+            if (population_[i].limit != 0) continue;
+            Send<Messages::CGetRemainingTimeByUserDataRequest>(
+                contexts_.back(),
+                [&](auto& request, Record&) { request.SetUserData(Tag(kEventTag, i)); },
+                Expect::Success);
+        }
+        {
+            std::lock_guard lock(epochLock_);
+            epochs_.back().endWall = Now();
+            checking_ = false;
+        }
+        if (!WaitUntil([this] { return firstReplies_ >= expectedReplies_; },
+                       SteadyClock::now() + 120s)) {
+            Violation("missing reply", Text(expectedReplies_ - firstReplies_,
+                                            " requests were unanswered 120 s after the last"));
+        }
+        host_->GetBus().WaitUntilIdle(30s);
+        FinishChecks();
+        Phase("stopping");
+        seams_.reset();
+        host_->PrepareShutdown();
+        host_->Stop(true);
+        // Replies the module made must reach the observer before its library goes.
+        if (!host_->GetBus().WaitUntilIdle(60s)) Violation("bus", "the bus never became idle");
+        host_->Unload();
+        PrintSummary();
+        return violations_.Count() == 0 ? 0 : 1;
+    }
+
+private:
+    void Phase(const char* name) {
+        std::printf("[%7.1f s] %s\n",
+                    std::chrono::duration<double>(SteadyClock::now() - start_).count(), name);
+        std::fflush(stdout);
+    }
+
+    void Violation(const char* kind, const std::string& text) { violations_.Report(kind, text); }
+
+    ptime Now() const { return clock_->UniversalTime(); }
+
+    // The population: every-second events first (one in ten in local time), then sparse ones,
+    // one in twenty of them with an occurrence limit. Each carries its own start in the past,
+    // so that its specification is unique.
+    void BuildPopulation(Scheduler::CCrontabParser& parser) {
+        std::map<std::string, std::shared_ptr<const CCrontabScheduler>> crontabs;
+        const auto crontabOf = [&](const std::string& text) {
+            auto& crontab = crontabs[text];
+            if (!crontab) crontab = std::make_shared<CCrontabScheduler>(parser.Parse(text));
+            return crontab;
+        };
+        std::vector<double> weights;
+        for (const SparseText& sparse : kSparseTexts)
+            weights.push_back(sparse.weight);
+        std::discrete_distribution<std::size_t> drawText(weights.begin(), weights.end());
+        const ptime pastStart = time_from_string("2020-01-01 00:00:00");
+        population_.resize(options_.events);
+        for (std::uint32_t i = 0; i < options_.events; ++i) {
+            EventSpec& spec = population_[i];
+            TimeEvent& event = spec.event;
+            *event.mutable_starttime() = Scheduler::ToUtcTime(pastStart + seconds(i));
+            if (i < options_.everySecond) {
+                event.set_timespecification("* * * * * ?");
+                event.set_utclocal(i % 10 != 0);
+            } else if (i % 20 == 0) {
+                event.set_timespecification(kLimitedText);
+                event.set_utclocal(true);
+                spec.limit = 3 + i % 4;
+                event.mutable_range()->set_rangedefinitionoccurences(spec.limit);
+            } else {
+                const SparseText& sparse = kSparseTexts[drawText(rng_)];
+                event.set_timespecification(sparse.text);
+                event.set_utclocal(!Chance(rng_, 0.1));
+                if (sparse.maxDelay > 0 && Chance(rng_, 0.5)) {
+                    spec.maxDelay = Uniform<std::int32_t>(rng_, 1, sparse.maxDelay);
+                    event.set_delay(spec.maxDelay);
+                }
+            }
+            spec.crontab = crontabOf(event.timespecification());
+        }
+        sparseTicks_.assign(options_.events, SparseTally{});
+    }
+
+    void StartModule() {
+        Host::CSchedulerHost::Options hostOptions;
+        hostOptions.logSink = [this](const Host::LogRecord& record) {
+            const auto level = static_cast<std::size_t>(record.level);
+            ++logLines_[level >= 1 && level <= 4 ? level : 0];
+        };
+        host_ = std::make_unique<Host::CSchedulerHost>(std::move(hostOptions));
+        host_->GetBus().AddObserver(
+            [this](const auto& message, const auto& context) { Observe(message, context); });
+        host_->Load(SCHEDULER_LIBRARY);
+        seams_ = std::make_unique<CModuleSeams>(SCHEDULER_LIBRARY);
+        seams_->SetClock(clock_);
+        seams_->SetObserverPeriods(kCheckPeriod, kDumpPeriod);
+        host_->Initialize();
+        host_->Start();
+        for (std::uint32_t i = 0; i <= options_.clients; ++i) {
+            contexts_.push_back(
+                std::make_shared<CUserContext>(std::make_shared<CStressUser>(Text("scale-", i))));
+        }
+    }
+
+    void RegisterPopulation() {
+        const auto begin = SteadyClock::now();
+        // No first tick is for a match before the registration.
+        const ptime registered = Now() - seconds(1);
+        for (std::uint32_t i = 0; i < options_.events; ++i) {
+            sparseTicks_[i].lastMatch = population_[i].event.utclocal()
+                                            ? registered
+                                            : registered + clock_->UtcOffset(registered);
+        }
+        for (std::uint32_t i = 0; i < options_.events; ++i) {
+            while (expectedReplies_ - firstReplies_ >= 1024)
+                std::this_thread::sleep_for(200us);
+            Send<Messages::CRegisterTimeEvent>(
+                contexts_.back(),
+                [&](auto& request, Record&) {
+                    request.SetTimeEvent(population_[i].event);
+                    request.SetUserData(Tag(kEventTag, i));
+                },
+                Expect::Success);
+        }
+        if (!WaitUntil([this] { return firstReplies_ >= expectedReplies_; },
+                       SteadyClock::now() + 600s)) {
+            Violation("missing reply", "registrations of the population were not all answered");
+        }
+        registrationSeconds_ = std::chrono::duration<double>(SteadyClock::now() - begin).count();
+        std::printf("  %u registrations answered in %.1f s\n", options_.events,
+                    registrationSeconds_);
+        // Every every-second event has ticked before the checks begin.
+        std::this_thread::sleep_for(2s);
+    }
+
+    // Sending.
+
+    template <typename Request, typename Fill>
+    std::uint32_t Send(const std::shared_ptr<CUserContext>& context, Fill&& fill,
+                       Expect expect = Expect::Nothing, std::uint32_t expected = 0) {
+        const std::uint32_t id = nextId_.fetch_add(1);
+        if (id > options_.maxRequests) return 0;
+        auto request = std::make_shared<Request>(id);
+        Record& record = records_[id];
+        fill(*request, record);
+        record.type = Request::kType;
+        record.expect = expect;
+        record.expected = expected;
+        record.answered = Request::kType != Messages::CRegisterSleepEvent::kType &&
+                          Request::kType != Messages::CUnregisterTimeEvent::kType;
+        record.sentSteady = SteadyClock::now();
+        {
+            std::lock_guard lock(epochLock_);
+            record.sentEpoch = static_cast<std::uint32_t>(epochs_.size());
+            record.sentExcursions = excursions_;
+            record.settled = epochs_.empty() || !(Now() < epochs_.back().punctualFrom);
+            if (inExcursion_) record.sentExcursions = kMaxU32;
+        }
+        record.sentSecond = WholeSeconds(Now());
+        if (record.answered) ++expectedReplies_;
+        ++sent_;
+        if (!host_->Send(std::move(request), context))
+            Violation("bus", "the bus refused a request");
+        return id;
+    }
+
+    void ClientMain(std::uint32_t index) {
+        Rng rng(options_.seed * 7919 + index + 1);
+        const auto& context = contexts_[index];
+        std::discrete_distribution<int> operation({10, 6, 3, 8, 6, 8, 6, 6, 3, 3, 0.2});
+        while (!stopClients_) {
+            if (expectedReplies_ - firstReplies_ >= kWindow * options_.clients) {
+                std::this_thread::sleep_for(200us);
+                continue;
+            }
+            if (nextId_ > options_.maxRequests) break;
+            SendOne(operation(rng), rng, context);
+        }
+    }
+
+    std::uint32_t SomeEverySecond(Rng& rng) const {
+        return Uniform<std::uint32_t>(rng, 0, options_.everySecond - 1);
+    }
+
+    void SendOne(int operation, Rng& rng, const std::shared_ptr<CUserContext>& context) {
+        switch (operation) {
+            case 0:  // a churn registration: replaces the slot's earlier one
+                Send<Messages::CRegisterTimeEvent>(
+                    context,
+                    [&](auto& request, Record&) {
+                        TimeEvent event;
+                        event.set_timespecification(Chance(rng, 0.2) ? "0 * * * * ?"
+                                                                     : "0 0 12 * * ?");
+                        event.set_utclocal(Chance(rng, 0.8));
+                        request.SetTimeEvent(event);
+                        request.SetUserData(
+                            Tag(kChurnTag, Uniform<std::uint32_t>(rng, 0, kChurnSlots - 1)));
+                    },
+                    Expect::Success);
+                return;
+            case 1:
+                Send<Messages::CUnregisterTimeEvent>(context, [&](auto& request, Record&) {
+                    request.SetUserData(
+                        Tag(kChurnTag, Uniform<std::uint32_t>(rng, 0, kChurnSlots - 1)));
+                });
+                return;
+            case 2:  // a sleep; its key is its request id
+                Send<Messages::CRegisterSleepEvent>(context, [&](auto& request, Record& record) {
+                    record.sleepSeconds = Chance(rng, 0.7) ? Uniform<std::uint32_t>(rng, 1, 15)
+                                                           : Uniform<std::uint32_t>(rng, 600, 3600);
+                    request.SetSleepSeconds(record.sleepSeconds);
+                    request.SetUserData(Tag(kSleepTag, request.GetRequestId()));
+                    ++sleepsSent_;
+                });
+                return;
+            case 3:
+                SendValidation(rng, context);
+                return;
+            case 4:
+                SendRemainingBySpec(rng, context);
+                return;
+            case 5:
+                SendRemainingByUserData(rng, context);
+                return;
+            case 6:
+                SendNextOccurrences(rng, context);
+                return;
+            case 7:
+                SendLastTick(rng, context);
+                return;
+            case 8:
+                Send<Messages::CGetNextTimeRangeRequest>(context, [&](auto& request, Record&) {
+                    std::vector<TimeRangeItem> ranges(Uniform<std::size_t>(rng, 1, 3));
+                    for (TimeRangeItem& item : ranges) {
+                        item.set_timespecification(Pick(rng, kSparseTexts).text);
+                        item.set_durationseconds(Uniform<std::uint32_t>(rng, 0, 86400));
+                        item.set_utclocal(Chance(rng, 0.7));
+                    }
+                    request.SetRanges(std::move(ranges));
+                    request.SetFromTime(UTCTime());
+                });
+                return;
+            case 9:
+                Send<Messages::CGetTimeZoneDetailsRequest>(context, [&](auto& request, Record&) {
+                    request.SetTimeZoneId(Pick(rng, kZones));
+                    request.SetLocaleName("en");
+                    request.SetAtTime(UTCTime());
+                    request.SetTranslatorFlag(Chance(rng, 0.5));
+                });
+                return;
+            default:
+                Send<Messages::CGetAllTimeZoneDetailsRequest>(
+                    context, [&](auto& request, Record&) { request.SetLocaleName("en"); });
+                return;
+        }
+    }
+
+    void SendValidation(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+        TimeEvent event;
+        event.set_utclocal(true);
+        Expect expect = Expect::Success;
+        std::uint32_t expected = 0;
+        bool slack = Chance(rng, 0.5);
+        switch (Uniform(rng, 0, 3)) {
+            case 0:  // fires in 2090 only
+                event.set_timespecification("0 0 0 1 1 ? 2090");
+                break;
+            case 1:  // ended long ago
+                event.set_timespecification("* * * * * ?");
+                *event.mutable_range()->mutable_rangedefinitionendtime() =
+                    Scheduler::ToUtcTime(time_from_string("2001-01-01 00:00:00"));
+                expect = Expect::Error;
+                expected = NeverOccursText();
+                slack = false;
+                break;
+            case 2:  // with slack, a start at the first supported second is valid
+                event.set_timespecification("* * * * * ?");
+                *event.mutable_starttime() = Scheduler::ToUtcTime(kFirstSupported);
+                slack = true;
+                break;
+            default: {
+                expected = Uniform<std::uint32_t>(rng, 0, kRefused.size() - 1);
+                event.set_timespecification(kRefused[expected]);
+                expect = Expect::Error;
+                break;
+            }
+        }
+        Send<Messages::CValidateTimeEvent>(
+            context,
+            [&](auto& request, Record&) {
+                request.SetTimeEvent(event);
+                request.SetTimeZoneSlack(slack);
+            },
+            expect, expected);
+    }
+
+    std::uint32_t NeverOccursText() {
+        return static_cast<std::uint32_t>(kRefused.size());  // errorTexts_ ends with it
+    }
+
+    void SendRemainingBySpec(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+        if (Chance(rng, 0.1)) {  // a start without its required fields
+            TimeEvent event = population_[SomeEverySecond(rng)].event;
+            UTCTime incomplete;
+            incomplete.set_year(2030);
+            *event.mutable_starttime() = incomplete;
+            Send<Messages::CGetRemainingTimeBySpecRequest>(
+                context, [&](auto& request, Record&) { request.SetTimeEvent(event); },
+                Expect::Error, SerializeText());
+            return;
+        }
+        const std::uint32_t index = SomeEverySecond(rng);
+        Send<Messages::CGetRemainingTimeBySpecRequest>(
+            context,
+            [&](auto& request, Record& record) {
+                request.SetTimeEvent(population_[index].event);
+                record.nowDependent = true;
+            },
+            Expect::Remaining);
+    }
+
+    std::uint32_t SerializeText() { return static_cast<std::uint32_t>(kRefused.size() + 1); }
+    std::uint32_t NotFoundText() { return static_cast<std::uint32_t>(kRefused.size() + 2); }
+
+    void SendRemainingByUserData(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+        const int kind = Weighted(rng, {6, 3, 1});
+        if (kind == 2) {
+            Send<Messages::CGetRemainingTimeByUserDataRequest>(
+                context,
+                [&](auto& request, Record&) { request.SetUserData(Tag(kEventTag, kUnknownKey)); },
+                Expect::Error, NotFoundText());
+            return;
+        }
+        // An every-second event, or a sparse one without a limit: never erased, so found.
+        std::uint32_t index = SomeEverySecond(rng);
+        if (kind == 1) {
+            index = Uniform<std::uint32_t>(rng, options_.everySecond, options_.events - 1);
+            if (population_[index].limit != 0) index = SomeEverySecond(rng);
+        }
+        const bool everySecond = index < options_.everySecond;
+        Send<Messages::CGetRemainingTimeByUserDataRequest>(
+            context,
+            [&](auto& request, Record& record) {
+                request.SetUserData(Tag(kEventTag, index));
+                record.nowDependent = everySecond;
+            },
+            everySecond ? Expect::Remaining : Expect::Success);
+    }
+
+    void SendNextOccurrences(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+        const std::uint32_t index = SomeEverySecond(rng);
+        const ptime from = kFuture + seconds(Uniform(rng, 0, 86400 * 365));
+        const int draw = Uniform(rng, 0, 9);
+        const std::uint64_t count = draw < 5   ? Uniform<std::uint64_t>(rng, 0, 20)
+                                    : draw < 8 ? Uniform<std::uint64_t>(rng, 21, 500)
+                                    : draw < 9 ? 10'000
+                                               : std::numeric_limits<std::uint64_t>::max();
+        Send<Messages::CGetNextOccurrencesByUserDataRequest>(
+            context,
+            [&](auto& request, Record& record) {
+                request.SetUserData(Tag(kEventTag, index));
+                request.SetCount(count);
+                request.SetFromTime(Scheduler::ToUtcTime(from));
+                record.count = count;
+                record.fromSecond = WholeSeconds(from);
+            },
+            Expect::Occurrences);
+    }
+
+    void SendLastTick(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+        if (Chance(rng, 0.2)) {  // no end, no year, no answer known here: only its load
+            Send<Messages::CGetLastTickRequest>(context, [&](auto& request, Record&) {
+                TimeEvent event;
+                event.set_timespecification("* * * * * ?");
+                event.set_utclocal(true);
+                event.mutable_range()->set_rangedefinitionoccurences(kMaxU32);
+                request.SetTimeEvent(event);
+            });
+            return;
+        }
+        const auto index = Uniform<std::uint32_t>(rng, 0, lastTickCases_.size() - 1);
+        const LastTickCase& known = lastTickCases_[index];
+        TimeEvent event;
+        event.set_timespecification(known.text);
+        event.set_utclocal(true);
+        *event.mutable_starttime() = Scheduler::ToUtcTime(kFuture);
+        if (known.limit != 0) event.mutable_range()->set_rangedefinitionoccurences(known.limit);
+        if (known.end != nullptr) {
+            *event.mutable_range()->mutable_rangedefinitionendtime() =
+                Scheduler::ToUtcTime(time_from_string(known.end));
+        }
+        Send<Messages::CGetLastTickRequest>(
+            context, [&](auto& request, Record&) { request.SetTimeEvent(event); }, Expect::LastTick,
+            index);
+    }
+
+    // Moving the clock.
+
+    // Waits until the module's wall clock is a few milliseconds before a whole second.
+    void WaitForSecondEnd(Rng& rng) {
+        const ptime now = Now();
+        const time_duration intoSecond =
+            milliseconds(now.time_of_day().total_milliseconds() % 1000);
+        const time_duration lead = milliseconds(Uniform(rng, 3, 30));
+        time_duration wait = seconds(1) - intoSecond - lead;
+        if (wait.is_negative()) wait += seconds(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(wait.total_microseconds()));
+    }
+
+    // Moves the clock by `delta` and sets its zone's offset when given, and opens the next
+    // epoch.
+    void Change(time_duration delta, std::optional<time_duration> offset) {
+        std::lock_guard lock(epochLock_);
+        Epoch& last = epochs_.back();
+        last.endSteady = SteadyClock::now();
+        last.endWall = Now();
+        clock_->Jump(delta);
+        if (offset) clock_->SetUtcOffset(*offset);
+        const ptime wall = Now();
+        const bool outOfRange = wall < kFirstSupported || !(wall < kPastSupported);
+        if (outOfRange && !last.outOfRange) {
+            ++excursions_;
+            inExcursion_ = true;
+        }
+        if (!outOfRange) inExcursion_ = false;
+        const ChangeKind kind = delta.is_negative()       ? ChangeKind::SetBack
+                                : delta > time_duration() ? ChangeKind::Forward
+                                                          : ChangeKind::Zone;
+        const auto carried = [&](const ptime& lastFrom) {
+            return lastFrom > last.endWall ? lastFrom - last.endWall : time_duration();
+        };
+        const time_duration due = std::max(
+            kind == ChangeKind::SetBack ? kSetBackWindow : time_duration(), carried(last.dueFrom));
+        const time_duration punctual =
+            std::max(kind == ChangeKind::Zone ? time_duration() : kReplanAllowance,
+                     carried(last.punctualFrom));
+        epochs_.push_back(Epoch{kind,
+                                SteadyClock::now(),
+                                wall,
+                                ptime(),
+                                {},
+                                clock_->UtcOffset(wall),
+                                outOfRange,
+                                last.setBacks + (kind == ChangeKind::SetBack),
+                                last.zoneChanges + (kind == ChangeKind::Zone),
+                                wall + due,
+                                wall + punctual});
+        std::printf(
+            "[%7.1f s] clock: %s to %s\n",
+            std::chrono::duration<double>(SteadyClock::now() - start_).count(),
+            kind == ChangeKind::Zone
+                ? Text("zone offset ", clock_->UtcOffset(wall).total_seconds(), " s").c_str()
+                : Text(delta.total_seconds(), " s").c_str(),
+            boost::posix_time::to_simple_string(wall).c_str());
+        std::fflush(stdout);
+        ++changes_;
+    }
+
+    void Jump(time_duration delta) {
+        shift_ += delta;
+        Change(delta, std::nullopt);
+    }
+
+    // Rests, then moves the clock, until `end`. The clock stays where it is: putting it back
+    // would fire every sparse event the way back passes.
+    void MoverMain(SteadyClock::time_point end) {
+        Rng rng(options_.seed * 31 + 17);
+        // A forward jump fires at once every timer it passes: a day would pass nearly every
+        // sparse event, and the catch-up, not the re-plan, would set the pace.
+        const std::array<time_duration, 4> setBacks = {seconds(10), seconds(300), hours(1),
+                                                       hours(24)};
+        const std::array<time_duration, 3> forward = {seconds(10), seconds(300), hours(1)};
+        const auto rest = [&](std::chrono::milliseconds length) {
+            return !WaitUntil([this] { return stopClients_.load(); }, SteadyClock::now() + length,
+                              50ms);
+        };
+        const auto inBounds = [&](time_duration delta) -> time_duration {
+            const time_duration next = shift_ + delta;
+            if (next < hours(-48)) return hours(1);
+            return next > hours(2) ? -delta : delta;
+        };
+        const auto hold = kCheckPeriod + 2s;  // the observer sees each change on its own
+        while (SteadyClock::now() + 3s + hold < end &&
+               rest(std::chrono::milliseconds(Uniform(rng, 3000, 6000)))) {
+            WaitForSecondEnd(rng);
+            switch (Weighted(rng, {3, 3, 2, 1, 1, 1})) {
+                case 0:
+                case 1: {
+                    Jump(inBounds(Chance(rng, 0.5) ? Pick(rng, forward) : -Pick(rng, setBacks)));
+                    ++jumpCount_;
+                    break;
+                }
+                case 2: {  // a second jump while the first one's re-plan walks the events
+                    Jump(inBounds(Chance(rng, 0.5) ? hours(1) : -hours(1)));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(Uniform(rng, 20, 80)));
+                    Jump(inBounds(Chance(rng, 0.5) ? seconds(10) : -seconds(10)));
+                    jumpCount_ += 2;
+                    break;
+                }
+                case 3: {  // outside the supported years, then back
+                    const ptime now = Now();
+                    const ptime target(boost::gregorian::date(Chance(rng, 0.5) ? 2106 : 1966, 3, 1),
+                                       now.time_of_day());
+                    Jump(target - now);
+                    rest(hold);
+                    WaitForSecondEnd(rng);
+                    Jump(now - target);
+                    ++excursionCount_;
+                    break;
+                }
+                case 4: {  // there and back, further apart than the observer's period
+                    const time_duration delta = inBounds(Chance(rng, 0.5) ? hours(1) : -hours(1));
+                    Jump(delta);
+                    rest(hold);
+                    WaitForSecondEnd(rng);
+                    Jump(-delta);
+                    ++pairCount_;
+                    break;
+                }
+                default: {
+                    static constexpr std::array kOffsets = {0, 3600, -18000, 19800, 50400};
+                    Change(time_duration(), seconds(Pick(rng, kOffsets)));
+                    ++zoneCount_;
+                    break;
+                }
+            }
+        }
+    }
+
+    // Observing: one bus thread calls these, one message at a time.
+
+    void Observe(const std::shared_ptr<Kernel::IMessage>& message, const Kernel::UserContextPtr&) {
+        std::lock_guard lock(observerLock_);
+        if (const auto* reply = dynamic_cast<const CResponse*>(message.get())) {
+            OnReply(*reply);
+        } else if (const auto* tag = dynamic_cast<const CKeyTag*>(message.get())) {
+            OnTick(*tag);
+        }
+    }
+
+    // When a tick was sent: the epoch, and the module's wall time; empty outside the checked
+    // phase and while a change was under way.
+    struct Moment {
+        std::size_t epoch;
+        ptime wall;
+        SteadyClock::time_point steady;
+    };
+
+    std::optional<Moment> SentMoment(SteadyClock::time_point sent) {
+        std::lock_guard lock(epochLock_);
+        if (!checking_) return std::nullopt;
+        for (std::size_t i = epochs_.size(); i-- > 0;) {
+            const Epoch& epoch = epochs_[i];
+            if (sent < epoch.startSteady) {
+                if (i > 0 && !(sent < epochs_[i - 1].endSteady)) return std::nullopt;
+                continue;
+            }
+            const auto since =
+                std::chrono::duration_cast<std::chrono::microseconds>(sent - epoch.startSteady);
+            return Moment{i, epoch.startWall + boost::posix_time::microseconds(since.count()),
+                          sent};
+        }
+        return std::nullopt;
+    }
+
+    void OnTick(const CKeyTag& tag) {
+        const std::optional<Moment> moment = SentMoment(tag.SentAt());
+        if (tag.Kind() == kSleepTag) {
+            OnSleepTick(tag.Key(), moment);
+            return;
+        }
+        if (tag.Kind() == kChurnTag) {
+            ++churnTicks_;
+            return;
+        }
+        const std::uint32_t index = tag.Key();
+        if (index >= options_.events) {
+            Violation("foreign tick", Text("a tick names event ", index, ", never registered"));
+            return;
+        }
+        ++eventTicks_;
+        EventSpec& spec = population_[index];
+        SparseTally& tally = sparseTicks_[index];
+        ++tally.ticks;
+        if (spec.limit != 0 && tally.ticks > spec.limit) {
+            Violation("occurrence limit", Text("event ", index, " with a limit of ", spec.limit,
+                                               " ticked ", tally.ticks, " times"));
+        }
+        if (!moment) return;
+        Epoch epoch;
+        {
+            std::lock_guard lock(epochLock_);
+            epoch = epochs_[moment->epoch];
+        }
+        if (epoch.outOfRange && moment->wall - epoch.startWall > kMaxLateness) {
+            Violation("tick outside 1970..2099",
+                      Text("event ", index, " (", spec.event.timespecification(), ") ticked at ",
+                           moment->wall, ", while the clock was outside the supported years"));
+            return;
+        }
+        if (index < options_.everySecond) {
+            TallyEverySecond(index, moment->epoch, epoch, moment->wall);
+        } else {
+            CheckSparse(index, epoch, moment->wall);
+        }
+    }
+
+    // The ticks of one every-second event in each second of the epoch being tallied.
+    struct SecondTally {
+        std::vector<std::uint8_t> ticks;    // by second from the epoch's first
+        std::vector<std::uint16_t> lateMs;  // of the first tick in that second
+    };
+
+    // Whole seconds since 1970 (negative before), rounded down.
+    static std::int64_t WholeSeconds(const ptime& t) {
+        const time_duration since = t - kFirstSupported;
+        std::int64_t whole = since.total_seconds();
+        if (since < seconds(whole)) --whole;
+        return whole;
+    }
+
+    void TallyEverySecond(std::uint32_t index, std::size_t epochIndex, const Epoch& epoch,
+                          const ptime& wall) {
+        if (epochIndex != talliedEpoch_) CloseTallies(epochIndex);
+        const ptime secondStart = kFirstSupported + seconds(WholeSeconds(wall));
+        const std::int64_t slot = WholeSeconds(wall) - WholeSeconds(epoch.startWall);
+        if (slot < 0 || slot >= 4096) return;
+        SecondTally& tally = everySecondTally_[index];
+        if (tally.ticks.size() <= static_cast<std::size_t>(slot)) {
+            tally.ticks.resize(slot + 1, 0);
+            tally.lateMs.resize(slot + 1, 0);
+        }
+        if (tally.ticks[slot]++ == 0) {
+            tally.lateMs[slot] = static_cast<std::uint16_t>(
+                std::min<std::int64_t>((wall - secondStart).total_milliseconds(), 65535));
+        }
+        ++everySecondTicks_;
+    }
+
+    // Checks the seconds of every epoch before `next` that have not been checked yet.
+    void CloseTallies(std::size_t next) {
+        std::vector<Epoch> closing;
+        {
+            std::lock_guard lock(epochLock_);
+            closing.assign(epochs_.begin() + talliedEpoch_, epochs_.begin() + next);
+        }
+        // Only the first of them has ticks tallied: a later one saw none.
+        for (const Epoch& epoch : closing) {
+            CheckSeconds(epoch);
+            for (SecondTally& tally : everySecondTally_) {
+                tally.ticks.clear();
+                tally.lateMs.clear();
+            }
+        }
+        talliedEpoch_ = next;
+    }
+
+    void CheckSeconds(const Epoch& epoch) {
+        if (epoch.outOfRange || epoch.endWall.is_not_a_date_time()) return;
+        const std::int64_t base = WholeSeconds(epoch.startWall);
+        // The whole seconds that start after the epoch's and its window's start, up to the
+        // last one that ends within it.
+        const std::int64_t from = WholeSeconds(epoch.dueFrom) + 1;
+        const std::int64_t to = WholeSeconds(epoch.endWall) - 1;
+        const std::int64_t lateFrom =
+            std::min(to + 1, std::max(from, WholeSeconds(epoch.punctualFrom) + 1));
+        for (std::uint32_t index = 0; index < options_.everySecond; ++index) {
+            const SecondTally& tally = everySecondTally_[index];
+            const auto ticksIn = [&](std::int64_t second) -> unsigned {
+                const auto slot = static_cast<std::size_t>(second - base);
+                return slot < tally.ticks.size() ? tally.ticks[slot] : 0;
+            };
+            const auto what = [&](std::int64_t second) {
+                return Text("every-second event ", index, index % 10 == 0 ? " (local time)" : "",
+                            " in second ", kFirstSupported + seconds(second), " (",
+                            EpochText(epoch), ")");
+            };
+            // While the module re-plans, a tick may slip into the next second: those seconds
+            // count together. After a forward jump, a timer that the jump left in the past
+            // may fire once more, for its old occurrence.
+            unsigned replanTicks = 0;
+            for (std::int64_t second = from; second < lateFrom; ++second)
+                replanTicks += ticksIn(second);
+            const auto replanSeconds =
+                static_cast<unsigned>(std::max<std::int64_t>(0, lateFrom - from));
+            const unsigned stale = epoch.kind == ChangeKind::Forward ? 1 : 0;
+            if (replanTicks < replanSeconds) {
+                Violation("lost tick", Text(what(from), " and the ", replanSeconds - 1,
+                                            " after it: ", replanTicks, " ticks"));
+            } else if (replanTicks > replanSeconds + stale) {
+                Violation("doubled tick", Text(what(from), " and the ", replanSeconds - 1,
+                                               " after it: ", replanTicks, " ticks"));
+            }
+            for (std::int64_t second = lateFrom; second <= to; ++second) {
+                const unsigned ticks = ticksIn(second);
+                const auto late = ticks == 0 ? 0u : tally.lateMs[second - base];
+                if (ticks == 0) {
+                    Violation("lost tick", what(second) + ": no tick");
+                } else if (ticks > 1) {
+                    Violation("doubled tick", Text(what(second), ": ", ticks, " ticks"));
+                } else if (late > kMaxLateness.total_milliseconds()) {
+                    Violation("late tick", Text(what(second), ": ", late, " ms late"));
+                }
+                maxLateMs_ = std::max(maxLateMs_, late);
+            }
+        }
+        if (to >= from) secondsChecked_ += static_cast<unsigned long long>(to - from + 1);
+    }
+
+    static std::string EpochText(const Epoch& epoch) {
+        static constexpr std::array kNames = {"since the start", "after a forward jump",
+                                              "after a set-back", "after a zone change"};
+        return Text("clock ", kNames[static_cast<std::size_t>(epoch.kind)], " at ",
+                    epoch.startWall);
+    }
+
+    struct SparseTally {
+        std::uint32_t ticks = 0;
+        // The match the last checked tick was for (at first: the time of registration), and
+        // the clock changes before it that make matches come again.
+        ptime lastMatch;
+        unsigned setBacks = 0;
+        unsigned zoneChanges = 0;
+    };
+
+    // A sparse event ticks for a match that came after the one it last ticked for: otherwise
+    // it ticked early, or twice. Ticks the change of an epoch sets off are left alone.
+    void CheckSparse(std::uint32_t index, const Epoch& epoch, const ptime& wall) {
+        const EventSpec& spec = population_[index];
+        const bool local = !spec.event.utclocal();
+        if (wall - epoch.startWall < kSparseSettle) return;
+        // Local events follow a zone change at the observer's next check.
+        if (local && HadZoneChangeWithin(kCheckPeriod + 2s)) return;
+        const ptime base = local ? wall + epoch.utcOffset : wall;
+        const ptime match = spec.crontab->LastOccurrenceAtOrBefore(base);
+        SparseTally& tally = sparseTicks_[index];
+        ++sparseChecked_;
+        const bool sameClock =
+            tally.setBacks == epoch.setBacks && (!local || tally.zoneChanges == epoch.zoneChanges);
+        if (match.is_not_a_date_time() ||
+            (sameClock && !tally.lastMatch.is_not_a_date_time() && !(tally.lastMatch < match))) {
+            Violation(
+                "early or doubled tick",
+                Text("event ", index, " (", spec.event.timespecification(), local ? ", local" : "",
+                     ", delay up to ", spec.maxDelay, " s) ticked at ", base, " for its match at ",
+                     match, ", which is not after its last tick's match or its registration at ",
+                     tally.lastMatch));
+        }
+        tally.lastMatch = match;
+        tally.setBacks = epoch.setBacks;
+        tally.zoneChanges = epoch.zoneChanges;
+    }
+
+    // Whether the zone changed within the last `window`.
+    bool HadZoneChangeWithin(std::chrono::milliseconds window) {
+        std::lock_guard lock(epochLock_);
+        const auto steadyNow = SteadyClock::now();
+        for (auto it = epochs_.rbegin(); it != epochs_.rend(); ++it) {
+            if (steadyNow - it->startSteady > window) break;
+            if (it->kind == ChangeKind::Zone) return true;
+        }
+        return false;
+    }
+
+    void OnSleepTick(std::uint32_t id, const std::optional<Moment>& moment) {
+        ++sleepTicks_;
+        if (id == 0 || id >= EndId() || records_[id].type != Messages::CRegisterSleepEvent::kType) {
+            Violation("foreign tick", Text("a sleep tick names request ", id));
+            return;
+        }
+        Record& record = records_[id];
+        if (++record.ticks > 1) {
+            Violation("doubled tick",
+                      Text("sleep ", id, " ticked ", unsigned{record.ticks}, " times"));
+        }
+        if (!moment) return;
+        const auto elapsed = moment->steady - record.sentSteady;
+        const auto duration = std::chrono::seconds(record.sleepSeconds);
+        // Due at the earlier of its wall time and its duration on the steady clock; the
+        // module counts from the whole second it is registered in, in whichever epoch that was.
+        if (elapsed >= duration - 1s - 20ms) return;
+        std::lock_guard lock(epochLock_);
+        if (epochs_[moment->epoch].startSteady > moment->steady - 50ms) return;  // just moved
+        ptime earliestDue = kPastSupported;
+        for (std::size_t i = record.sentEpoch == 0 ? 0 : record.sentEpoch - 1;
+             i <= moment->epoch && i < epochs_.size(); ++i) {
+            const Epoch& epoch = epochs_[i];
+            const auto from = std::max(record.sentSteady, epoch.startSteady);
+            const ptime wall =
+                epoch.startWall +
+                boost::posix_time::microseconds(
+                    std::chrono::duration_cast<std::chrono::microseconds>(from - epoch.startSteady)
+                        .count());
+            earliestDue = std::min(earliestDue, wall - seconds(1) + seconds(record.sleepSeconds));
+        }
+        if (moment->wall + milliseconds(20) < earliestDue) {
+            Violation("early sleep",
+                      Text("sleep ", id, " of ", record.sleepSeconds, " s ticked after ",
+                           std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(),
+                           " ms, at ", moment->wall, ", before its due time ", earliestDue));
+        }
+    }
+
+    void OnReply(const CResponse& reply) {
+        const std::uint32_t id = reply.GetRequestId();
+        if (id == 0 || id >= EndId() || records_[id].type == 0) {
+            Violation("reply to an unknown request", Text("a reply names request ", id));
+            return;
+        }
+        Record& record = records_[id];
+        if (record.replies < 255) ++record.replies;
+        if (!record.answered || record.replies > 1) return;  // reported at the end
+        ++firstReplies_;
+        CheckContent(id, record, reply);
+    }
+
+    void CheckContent(std::uint32_t id, const Record& record, const CResponse& reply) {
+        const auto* error = dynamic_cast<const CResponseException*>(&reply);
+        std::uint32_t excursions = 0;
+        std::size_t epochCount = 0;
+        {
+            std::lock_guard lock(epochLock_);
+            excursions = inExcursion_ ? kMaxU32 : excursions_;
+            epochCount = epochs_.size();
+        }
+        // References assume a clock inside the supported years from send to reply, and the
+        // ones that read the clock assume it rested.
+        if (record.sentExcursions != excursions || excursions == kMaxU32) return;
+        if (record.nowDependent && (record.sentEpoch != epochCount || !record.settled)) return;
+        const std::string request = Text("request ", id, " (type ", record.type, ")");
+        const std::string got = error != nullptr ? "error \"" + ErrorText(*error) + "\""
+                                                 : Text("a reply of type ", reply.GetType());
+        ++contentChecked_;
+        switch (record.expect) {
+            case Expect::Nothing:
+                return;
+            case Expect::Success:
+                if (error != nullptr && ErrorText(*error) == ReferenceError(NotFoundText())) {
+                    Violation("registration lost", Text(request, ": ", got));
+                } else if (error != nullptr) {
+                    Violation(WrongReply(record.type), Text(request, ": ", got));
+                }
+                return;
+            case Expect::Error: {
+                const std::string& wanted = ReferenceError(record.expected);
+                if (error == nullptr || ErrorText(*error) != wanted) {
+                    Violation(WrongReply(record.type),
+                              Text(request, ": expected error \"", wanted, "\", got ", got));
+                }
+                return;
+            }
+            case Expect::Remaining: {
+                const auto* remaining =
+                    dynamic_cast<const Messages::CGetRemainingTimeResponse*>(&reply);
+                const ptime low = kFirstSupported + seconds(record.sentSecond);
+                const ptime high = kFirstSupported + seconds(WholeSeconds(Now()) + 1);
+                if (remaining == nullptr || remaining->GetRemainingSeconds() < 0 ||
+                    remaining->GetRemainingSeconds() > 1 ||
+                    remaining->GetNextTick().is_not_a_date_time() ||
+                    remaining->GetNextTick() < low || remaining->GetNextTick() > high) {
+                    Violation(WrongReply(record.type),
+                              Text(request, ": an every-second event's remaining time; got ",
+                                   remaining == nullptr ? got
+                                                        : Text(remaining->GetRemainingSeconds(),
+                                                               " s to ", remaining->GetNextTick()),
+                                   ", expected 0..1 s to ", low, "..", high));
+                }
+                return;
+            }
+            case Expect::Occurrences: {
+                const auto* answer =
+                    dynamic_cast<const Messages::CGetNextOccurrencesByUserDataResponse*>(&reply);
+                const std::uint64_t count = std::min<std::uint64_t>(record.count, 10'000);
+                bool right = answer != nullptr && answer->GetOccurrences().size() == count;
+                for (std::size_t i = 0; right && i < count; ++i) {
+                    right = Scheduler::ToTimePoint(answer->GetOccurrences()[i]) ==
+                            kFirstSupported + seconds(record.fromSecond + static_cast<long>(i) + 1);
+                }
+                if (!right) {
+                    Violation(WrongReply(record.type),
+                              Text(request, ": expected the ", count, " seconds after ",
+                                   kFirstSupported + seconds(record.fromSecond), ", got ",
+                                   answer == nullptr
+                                       ? got
+                                       : Text(answer->GetOccurrences().size(), " occurrences")));
+                }
+                return;
+            }
+            case Expect::LastTick: {
+                const LastTickCase& known = lastTickCases_[record.expected];
+                const auto* answer = dynamic_cast<const Messages::CGetLastTickResponse*>(&reply);
+                if (answer == nullptr || answer->GetNoLastTick() ||
+                    answer->GetLastTick() != known.expected) {
+                    Violation(
+                        WrongReply(record.type),
+                        Text(request, ": last tick of \"", known.text, "\" from ", kFuture,
+                             " with a limit of ", known.limit, known.end ? " and end " : "",
+                             known.end ? known.end : "", ": expected ", known.expected, ", got ",
+                             answer == nullptr ? got : Text(answer->GetLastTick())));
+                }
+                return;
+            }
+        }
+    }
+
+    // One kind of violation for each request type, so that each shows its first cases.
+    static const char* WrongReply(std::int32_t type) {
+        switch (type) {
+            case Messages::CRegisterTimeEvent::kType:
+                return "wrong reply to RegisterTimeEvent";
+            case Messages::CValidateTimeEvent::kType:
+                return "wrong reply to ValidateTimeEvent";
+            case Messages::CGetRemainingTimeBySpecRequest::kType:
+                return "wrong reply to GetRemainingTimeBySpec";
+            case Messages::CGetRemainingTimeByUserDataRequest::kType:
+                return "wrong reply to GetRemainingTimeByUserData";
+            case Messages::CGetNextOccurrencesByUserDataRequest::kType:
+                return "wrong reply to GetNextOccurrencesByUserData";
+            case Messages::CGetLastTickRequest::kType:
+                return "wrong reply to GetLastTick";
+            default:
+                return "wrong reply";
+        }
+    }
+
+    const std::string& ReferenceError(std::uint32_t index) const {
+        static const std::string neverOccurs = "The event never occurs";
+        static const std::string serialize = "Cannot serialize timeEvent to string";
+        static const std::string notFound = "User data not found.";
+        if (index < errorTexts_.size()) return errorTexts_[index];
+        if (index == kRefused.size()) return neverOccurs;
+        return index == kRefused.size() + 1 ? serialize : notFound;
+    }
+
+    std::uint32_t EndId() const { return std::min(nextId_.load(), options_.maxRequests + 1); }
+
+    // After the run: replies counted, limits reached, sleeps ticked, the last epoch checked.
+    void FinishChecks() {
+        std::lock_guard observing(observerLock_);
+        const auto idle = SteadyClock::now();
+        std::size_t epochCount = 0;
+        {
+            std::lock_guard lock(epochLock_);
+            checking_ = false;
+            epochCount = epochs_.size();
+        }
+        CloseTallies(epochCount);
+        for (std::uint32_t id = 1; id < EndId(); ++id) {
+            const Record& record = records_[id];
+            if (record.type == 0) continue;
+            if (record.answered && record.replies != 1) {
+                Violation(record.replies == 0 ? "missing reply" : "doubled reply",
+                          Text("request ", id, " (type ", record.type, ") got ",
+                               unsigned{record.replies}, " replies"));
+            } else if (!record.answered && record.replies != 0) {
+                Violation("reply to an unanswered request",
+                          Text("request ", id, " (type ", record.type, ") got a reply"));
+            }
+            if (record.type == Messages::CRegisterSleepEvent::kType && record.ticks == 0 &&
+                idle - record.sentSteady > std::chrono::seconds(record.sleepSeconds) + 3s) {
+                Violation("lost sleep",
+                          Text("sleep ", id, " of ", record.sleepSeconds, " s never ticked"));
+            }
+        }
+        for (std::uint32_t index = options_.everySecond; index < options_.events; ++index) {
+            const EventSpec& spec = population_[index];
+            // Five seconds apart, paused only by the excursions.
+            if (spec.limit != 0 && options_.seconds >= 120 &&
+                sparseTicks_[index].ticks != spec.limit) {
+                Violation("occurrence limit",
+                          Text("event ", index, " with a limit of ", spec.limit, " ticked ",
+                               sparseTicks_[index].ticks, " times"));
+            }
+        }
+    }
+
+    void PrintSummary() const {
+        std::printf(
+            "\nrequests sent: %llu (replies %llu); registration of the population: %.1f s\n"
+            "clock: %llu changes (%u jumps, %u excursions, %u pairs, %u zone changes)\n"
+            "ticks: %llu of the population (%llu of every-second events), %llu of churn "
+            "slots, %llu of %llu sleeps\n"
+            "checked: %llu seconds x %u every-second events, %llu sparse ticks, %llu reply "
+            "contents; latest every-second tick %u ms into its second\n"
+            "log lines: %llu detail, %llu info, %llu warning, %llu error\n",
+            sent_.load(), firstReplies_.load(), registrationSeconds_, changes_.load(), jumpCount_,
+            excursionCount_, pairCount_, zoneCount_, eventTicks_, everySecondTicks_, churnTicks_,
+            sleepTicks_, sleepsSent_.load(), secondsChecked_, options_.everySecond, sparseChecked_,
+            contentChecked_, maxLateMs_, logLines_[1].load(), logLines_[2].load(),
+            logLines_[3].load(), logLines_[4].load());
+        violations_.PrintSummary();
+    }
+
+    const ScaleOptions options_;
+    const SteadyClock::time_point start_ = SteadyClock::now();
+    Rng rng_;
+    const std::shared_ptr<Scheduler::CAdjustableClock> clock_ =
+        std::make_shared<Scheduler::CAdjustableClock>();
+    std::unique_ptr<Host::CSchedulerHost> host_;
+    std::unique_ptr<CModuleSeams> seams_;
+    std::vector<std::shared_ptr<CUserContext>> contexts_;  // one per client, then the main one
+
+    std::vector<EventSpec> population_;
+    std::vector<LastTickCase> lastTickCases_;
+    std::vector<std::string> errorTexts_;  // the parser's texts for kRefused
+    CRecordBook<Record> records_;
+    std::atomic<std::uint32_t> nextId_{1};
+    std::atomic<bool> stopClients_{false};
+    std::atomic<unsigned long long> sent_{0}, expectedReplies_{0}, firstReplies_{0}, changes_{0},
+        sleepsSent_{0};
+    std::array<std::atomic<unsigned long long>, 5> logLines_{};
+    double registrationSeconds_ = 0;
+
+    // The clock's history; the mover appends, everyone reads.
+    mutable std::mutex epochLock_;
+    std::vector<Epoch> epochs_;
+    unsigned excursions_ = 0;
+    bool inExcursion_ = false;
+    bool checking_ = false;
+    time_duration shift_;  // the mover's alone
+    unsigned jumpCount_ = 0, excursionCount_ = 0, pairCount_ = 0, zoneCount_ = 0;
+
+    // The observer's, and the final checks' once it is done.
+    std::mutex observerLock_;
+    std::vector<SecondTally> everySecondTally_;
+    std::size_t talliedEpoch_ = 0;
+    std::vector<SparseTally> sparseTicks_;
+    unsigned long long eventTicks_ = 0, everySecondTicks_ = 0, churnTicks_ = 0, sleepTicks_ = 0;
+    unsigned long long secondsChecked_ = 0, sparseChecked_ = 0, contentChecked_ = 0;
+    unsigned maxLateMs_ = 0;
+
+    CViolations violations_;
+};
+
+}  // namespace
+
+int RunScale(const ScaleOptions& options) {
+    CScaleRun run(options);
+    return run.Execute();
+}
+
+}  // namespace Zent::Stress
