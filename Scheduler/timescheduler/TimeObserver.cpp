@@ -15,6 +15,8 @@ void CTimeScheduler::TimeObserverMain() {
     using std::chrono::microseconds;
     const auto steadyNow = [this] { return clock_->SteadyTime(); };
     auto dumpDeadline = steadyNow() + options_.dumpPeriod;
+    // Made before the first wait, so that a setting of the clock is never missed.
+    const std::unique_ptr<IWallClockWatch> watch = clock_->WatchWallClock();
     for (;;) {
         try {
             {
@@ -29,8 +31,9 @@ void CTimeScheduler::TimeObserverMain() {
                     lastObservedOffset_ = clock_->UtcOffset(lastObservedTime_);
                 }
             }
-            boost::this_thread::sleep_for(
-                boost::chrono::milliseconds(options_.checkPeriod.count()));
+            // A setting of the wall clock ends the wait at once; the period is for what no
+            // setting announces: zone offset changes, drift, a watch the kernel lacks.
+            watch->Wait(options_.checkPeriod);
 
             const Time wall = clock_->UniversalTime();
             const std::chrono::nanoseconds steady = steadyNow();
@@ -41,7 +44,10 @@ void CTimeScheduler::TimeObserverMain() {
             // Two jumps between two checks may cancel out, yet a timer set between them
             // is off by the first one: that timer's arming raised the flag.
             const bool armedOffBaseline = armedOffBaseline_.exchange(false);
-            if (armedOffBaseline ||
+            // Events parked while the clock was out of range wait for a re-plan, however
+            // small the step that brought it back.
+            const bool backInRange = clockOutOfRange_ && WallClockInRange(wall);
+            if (armedOffBaseline || backInRange ||
                 std::llabs(difference) >
                     duration_cast<microseconds>(options_.jumpThreshold).count()) {
                 const std::int64_t delta = difference / 1000000;
@@ -55,7 +61,7 @@ void CTimeScheduler::TimeObserverMain() {
                 lastObservedOffset_ = offset;
                 logger_.Info() << "NotifyTimeChanged: The local UTC offset changed to " << offset
                                << "; re-planning local time events";
-                ReplanOnTimerThread(true);
+                ReplanOnTimerThread(true, Time());
             }
 
             if (dumpDeadline < steady) {
@@ -73,11 +79,15 @@ void CTimeScheduler::TimeObserverMain() {
     }
 }
 
-// The reported delta is not needed: cron events are planned afresh from the current time,
-// and each sleep event measures how far the clock moved since its own timer was set.
-void CTimeScheduler::NotifyTimeChanged(std::int64_t /*delta*/) {
+// Cron events are planned afresh from the current time, and each sleep event compares its
+// due times with both clocks. The delta only tells which pending ticks to keep: after a
+// jump forward, those that were due before now lie in the skipped span; otherwise every
+// pending tick that is not later than its fresh plan is still to be delivered, even one
+// whose time has passed while the timer thread was busy.
+void CTimeScheduler::NotifyTimeChanged(std::int64_t delta) {
     logger_.Info() << "NotifyTimeChanged: Processing time change notification";
-    ReplanOnTimerThread(false);
+    ReplanOnTimerThread(false,
+                        delta > 0 ? clock_->UniversalTime() : Time(boost::posix_time::neg_infin));
 }
 
 namespace {
@@ -109,10 +119,10 @@ void CTimeScheduler::SetBaseline(Time wall, std::chrono::nanoseconds steady) {
     baselineSkewUs_ = SkewUs(wall, steady);
 }
 
-void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly) {
-    const auto replan = [this, localEventsOnly] {
+void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly, Time keepFrom) {
+    const auto replan = [this, localEventsOnly, keepFrom] {
         Lock lock(eventMutex_);
-        ReplanEvents(localEventsOnly);
+        ReplanEvents(localEventsOnly, keepFrom);
     };
     if (ioContext_->get_executor().running_in_this_thread()) {
         replan();
@@ -124,7 +134,15 @@ void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly) {
     done.get();
 }
 
-void CTimeScheduler::ReplanEvents(bool localEventsOnly) {
+void CTimeScheduler::ReplanEvents(bool localEventsOnly, Time keepFrom) {
+    // One reading for the whole walk. No timer completes while it runs (it runs on the
+    // timer thread), so planning each event from the time it is reached would skip an
+    // occurrence that fell due meanwhile; planned from the walk's start, that occurrence
+    // is armed in the past and ticks as soon as the walk ends.
+    const Time walkStart = clock_->UniversalTime();
+    const std::chrono::nanoseconds steady = clock_->SteadyTime();
+    const bool inRange = WallClockInRange(walkStart);
+    if (!keepFrom.is_special() && keepFrom > walkStart) keepFrom = walkStart;
     // A snapshot: delivering an occurrence that is already due may erase an event.
     const std::vector<std::pair<std::uint64_t, DescPtr>> events(eventDescriptions_.begin(),
                                                                 eventDescriptions_.end());
@@ -134,9 +152,11 @@ void CTimeScheduler::ReplanEvents(bool localEventsOnly) {
         if (!desc || current == eventDescriptions_.end() || current->second != desc) continue;
         try {
             if (desc->isSleepEvent) {
-                if (!localEventsOnly) ShiftSleepEvent(id, *desc);
+                if (!localEventsOnly) ShiftSleepEvent(id, *desc, walkStart, steady);
+            } else if (!inRange) {
+                ParkCronEvent(*desc, walkStart);
             } else if (!localEventsOnly || !desc->timeEvent.utclocal()) {
-                ReplanCronEvent(id, *desc, !localEventsOnly, ended);
+                ReplanCronEvent(id, *desc, !localEventsOnly, walkStart, keepFrom, ended);
             }
         } catch (const std::exception& e) {
             logger_.Error() << "NotifyTimeChanged: failed to re-plan id: " << id << ": "
@@ -153,18 +173,26 @@ void CTimeScheduler::ReplanEvents(bool localEventsOnly) {
         logger_.Detail() << "NotifyTimeChanged : Event description map: erasing id: " << id;
         Erase(found);
     }
+    if (inRange && !localEventsOnly) clockOutOfRange_ = false;
+    WakeTimerQueue();
 }
 
-void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc) {
-    // Only a clock set back moves a sleep: after a jump forward it ticks at its expiry.
-    const std::int64_t movedUs = ClockSkewUs() - desc.armedSkewUs;
-    if (movedUs >=
-        -std::chrono::duration_cast<std::chrono::microseconds>(options_.jumpThreshold).count()) {
-        return;
-    }
-    const Time expiry = desc.timer->expires_at() + boost::posix_time::seconds(movedUs / 1000000);
-    if (desc.timer->expires_at(expiry) == 0) return;  // it has fired already
-    desc.armedSkewUs = NoteArming();
+void CTimeScheduler::WakeTimerQueue() {
+    // Asio recomputes its wake-up only when a timer becomes the earliest; one that is due
+    // already makes it look at every expiry against the clock as it reads now.
+    wakeTimer_->expires_at(boost::posix_time::ptime(boost::posix_time::min_date_time));
+    wakeTimer_->async_wait([](const boost::system::error_code&) {});
+}
+
+void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, Time wall,
+                                     std::chrono::nanoseconds steady) {
+    const Time expiry = SleepExpiry(desc, wall, steady);
+    const Time current = desc.timer->expires_at();
+    // The two clocks are read apart: a difference below a second is no clock change.
+    if (!current.is_special() && (expiry - current).abs() < boost::posix_time::seconds(1)) return;
+    // When its completion is under way, the handler compares the clocks itself.
+    if (desc.timer->expires_at(expiry) == 0) return;
+    NoteArming();
     logger_.Info() << "Scheduling new sleeping time for event id:" << id
                    << ", new time:" << boost::posix_time::to_simple_string(expiry);
     desc.timer->async_wait(
@@ -172,11 +200,12 @@ void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc) {
 }
 
 void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
+                                     Time walkStart, Time keepFrom,
                                      std::vector<std::uint64_t>& ended) {
     const Time previous = desc.nextOccurrence;
     const Time pendingExpiry = desc.timer->expires_at();
     desc.nextOccurrence = Time();
-    Time next = GetNextOccurrence(desc);
+    Time next = GetNextOccurrence(desc, walkStart);
     if (next.is_not_a_date_time()) {
         logger_.Info() << "NotifyTimeChanged: Erasing time event id: " << id;
         ended.push_back(id);
@@ -185,7 +214,7 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
     // After a jump, an occurrence whose (delayed) tick is still ahead keeps that tick rather
     // than being skipped or drawing its delay again. A new zone offset moves every tick.
     if (keepPendingTick && !previous.is_special() && !(next < previous) &&
-        !pendingExpiry.is_special() && clock_->UniversalTime() < pendingExpiry) {
+        !pendingExpiry.is_special() && !(pendingExpiry < keepFrom)) {
         desc.nextOccurrence = previous;
         return;
     }
@@ -193,7 +222,9 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
                    << " to be at: " << boost::posix_time::to_simple_string(next);
     eventAdded_.notify_one();
     if (desc.timeEvent.has_delay()) next = PlanDelay(id, desc, next);
-    if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), true,
+    // A parked event has no wait to replace: it is armed whatever.
+    const bool parked = previous.is_not_a_date_time();
+    if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), !parked,
                                 DescribeEvent(desc))) {
         // Its completion is under way and plans from the occurrence it delivers.
         desc.nextOccurrence = previous;

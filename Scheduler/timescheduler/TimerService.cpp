@@ -1,6 +1,7 @@
 // Planning, arming and firing of cron events.
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/thread/exceptions.hpp>
 
 #include "Scheduler/crontab/CrontabValidationException.h"
 #include "Scheduler/timescheduler/TimeScheduler.h"
@@ -33,14 +34,27 @@ bool LimitReached(const TimeEvent& timeEvent, std::uint64_t ticks) {
 }  // namespace
 
 CTimeScheduler::Time CTimeScheduler::NowInEventBase(const TimeEvent& timeEvent) const {
-    const ptime utc = clock_->UniversalTime();
+    return NowInEventBase(timeEvent, clock_->UniversalTime());
+}
+
+CTimeScheduler::Time CTimeScheduler::NowInEventBase(const TimeEvent& timeEvent, Time utc) const {
     return timeEvent.utclocal() ? utc : utc + clock_->UtcOffset(utc);
 }
 
-CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) const {
+bool CTimeScheduler::WallClockInRange(Time utc) {
+    static const ptime first(boost::gregorian::date(1970, 1, 1));
+    static const ptime beyond(boost::gregorian::date(2100, 1, 1));
+    return !utc.is_special() && !(utc < first) && utc < beyond;
+}
+
+CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc, Time nowUtc) const {
     const TimeEvent& event = desc.timeEvent;
     const CCrontabScheduler& crontab = *desc.crontabScheduler;
-    Time now = NowInEventBase(event);
+    const bool fixedNow = !nowUtc.is_not_a_date_time();
+    const auto readNow = [&] {
+        return fixedNow ? NowInEventBase(event, nowUtc) : NowInEventBase(event);
+    };
+    Time now = readNow();
     const bool firstPlanning = desc.nextOccurrence.is_not_a_date_time();
     const bool hasStart = event.has_starttime();
     if (firstPlanning) desc.nextOccurrence = hasStart ? ToTimePoint(event.starttime()) : now;
@@ -57,7 +71,7 @@ CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) cons
     for (int searches = 1;; ++searches) {
         if (candidate.is_not_a_date_time()) return candidate;
         desc.nextOccurrence = candidate;
-        now = NowInEventBase(event);
+        if (!fixedNow) now = readNow();
         if (!(candidate < now)) return candidate;
         candidate = crontab.NextOccurrence(searches < 4 ? candidate : now, end);
     }
@@ -154,19 +168,45 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
         return;
     }
     const DescPtr desc = found->second;
+    const Time wall = clock_->UniversalTime();
+    if (!WallClockInRange(wall)) {
+        ParkCronEvent(*desc, wall);
+        return;
+    }
     ++desc->tickCount;
-    InvokeTickHandlers(desc->userData, desc->userContext);
+    // The next occurrence is armed whatever the handlers do; an interruption (the
+    // scheduler is going away) leaves once that is done.
+    bool interrupted = false;
+    try {
+        InvokeTickHandlers(id, desc->userData, desc->userContext);
+    } catch (const boost::thread_interrupted&) {
+        interrupted = true;
+    }
+    const auto leaveIfInterrupted = [interrupted] {
+        if (interrupted) throw boost::thread_interrupted();
+    };
 
     Time next = GetNextOccurrence(*desc);
     if (next.is_not_a_date_time()) {
         logger_.Detail() << "ProcessTimerEvent: Event description map: Erasing id: " << id;
         Erase(found);
+        leaveIfInterrupted();
         return;
     }
     if (desc->timeEvent.has_delay()) next = PlanDelay(id, *desc, next);
     eventAdded_.notify_one();
     RegisterEventWithTimer(next, *desc->timer, id, desc->timeEvent.utclocal(), false,
                            DescribeEvent(*desc));
+    leaveIfInterrupted();
+}
+
+void CTimeScheduler::ParkCronEvent(TimeEventDesc& desc, Time wall) {
+    desc.nextOccurrence = Time();
+    desc.timer->cancel();
+    if (!clockOutOfRange_.exchange(true)) {
+        logger_.Error() << "The wall clock reads " << boost::posix_time::to_simple_string(wall)
+                        << ", outside 1970..2099: time events wait until it is back";
+    }
 }
 
 }  // namespace Zent::Scheduler
