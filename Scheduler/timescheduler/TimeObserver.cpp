@@ -1,7 +1,9 @@
 // The observer thread: clock jumps, local offset changes and the periodic dump.
 
+#include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <string>
 
 #include <boost/asio/post.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -84,6 +86,28 @@ void CTimeScheduler::TimeObserverMain() {
 // jump forward, those that were due before now lie in the skipped span; otherwise every
 // pending tick that is not later than its fresh plan is still to be delivered, even one
 // whose time has passed while the timer thread was busy.
+// The text of boost::posix_time::to_simple_string ("2031-Jan-01 12:01:00", with
+// ".ffffff" when there is a fraction) built without the two string streams and locale
+// look-ups that one costs: a re-plan writes one such time per re-armed event.
+std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogTime& time) {
+    const CTimeScheduler::Time& t = time.time;
+    if (t.is_special()) return out << boost::posix_time::to_simple_string(t);
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto ymd = t.date().year_month_day();
+    const boost::posix_time::time_duration day = t.time_of_day();
+    char text[40];
+    int length = std::snprintf(text, sizeof text, "%04d-%s-%02d %02d:%02d:%02d",
+                               static_cast<int>(ymd.year), kMonths[ymd.month - 1],
+                               static_cast<int>(ymd.day), static_cast<int>(day.hours()),
+                               static_cast<int>(day.minutes()), static_cast<int>(day.seconds()));
+    if (day.fractional_seconds() != 0) {
+        length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
+                                ".%06lld", static_cast<long long>(day.fractional_seconds()));
+    }
+    return out.write(text, length);
+}
+
 void CTimeScheduler::NotifyTimeChanged(std::int64_t delta) {
     logger_.Info() << "NotifyTimeChanged: Processing time change notification";
     ReplanOnTimerThread(false,
@@ -143,13 +167,14 @@ void CTimeScheduler::ReplanEvents(bool localEventsOnly, Time keepFrom) {
     const std::chrono::nanoseconds steady = clock_->SteadyTime();
     const bool inRange = WallClockInRange(walkStart);
     if (!keepFrom.is_special() && keepFrom > walkStart) keepFrom = walkStart;
-    // A snapshot: delivering an occurrence that is already due may erase an event.
-    const std::vector<std::pair<std::uint64_t, DescPtr>> events(eventDescriptions_.begin(),
-                                                                eventDescriptions_.end());
     std::vector<std::uint64_t> ended;
-    for (const auto& [id, desc] : events) {
-        const auto current = eventDescriptions_.find(id);
-        if (!desc || current == eventDescriptions_.end() || current->second != desc) continue;
+    // Delivering an occurrence found due may erase the event being re-planned, and no
+    // other: the walk steps past it first.
+    for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end();) {
+        const std::uint64_t id = it->first;
+        const DescPtr desc = it->second;
+        ++it;
+        if (!desc) continue;
         try {
             if (desc->isSleepEvent) {
                 if (!localEventsOnly) ShiftSleepEvent(id, *desc, walkStart, steady);
@@ -174,6 +199,7 @@ void CTimeScheduler::ReplanEvents(bool localEventsOnly, Time keepFrom) {
         Erase(found);
     }
     if (inRange && !localEventsOnly) clockOutOfRange_ = false;
+    NoteArming();  // for every timer the walk has set
     WakeTimerQueue();
 }
 
@@ -194,7 +220,7 @@ void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, Time
     if (desc.timer->expires_at(expiry) == 0) return;
     NoteArming();
     logger_.Info() << "Scheduling new sleeping time for event id:" << id
-                   << ", new time:" << boost::posix_time::to_simple_string(expiry);
+                   << ", new time:" << LogTime{expiry};
     desc.timer->async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
 }
@@ -206,26 +232,29 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
     const Time pendingExpiry = desc.timer->expires_at();
     desc.nextOccurrence = Time();
     Time next = GetNextOccurrence(desc, walkStart);
+    // After a jump, an occurrence whose (delayed) tick is still pending keeps that tick
+    // rather than being skipped or drawing its delay again; so does an event's last one,
+    // due before the walk began (nothing is planned after it then). A new zone offset
+    // moves every tick.
+    if (keepPendingTick && !previous.is_special() &&
+        (next.is_not_a_date_time() || !(next < previous)) && !pendingExpiry.is_special() &&
+        !(pendingExpiry < keepFrom)) {
+        desc.nextOccurrence = previous;
+        return;
+    }
     if (next.is_not_a_date_time()) {
         logger_.Info() << "NotifyTimeChanged: Erasing time event id: " << id;
         ended.push_back(id);
         return;
     }
-    // After a jump, an occurrence whose (delayed) tick is still ahead keeps that tick rather
-    // than being skipped or drawing its delay again. A new zone offset moves every tick.
-    if (keepPendingTick && !previous.is_special() && !(next < previous) &&
-        !pendingExpiry.is_special() && !(pendingExpiry < keepFrom)) {
-        desc.nextOccurrence = previous;
-        return;
-    }
     logger_.Info() << "NotifyTimeChanged: Adjusting next occurrence of time event id: " << id
-                   << " to be at: " << boost::posix_time::to_simple_string(next);
+                   << " to be at: " << LogTime{next};
     eventAdded_.notify_one();
     if (desc.timeEvent.has_delay()) next = PlanDelay(id, desc, next);
     // A parked event has no wait to replace: it is armed whatever.
     const bool parked = previous.is_not_a_date_time();
     if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), !parked,
-                                DescribeEvent(desc))) {
+                                DescribeEvent(desc), walkStart)) {
         // Its completion is under way and plans from the occurrence it delivers.
         desc.nextOccurrence = previous;
         desc.timer->expires_at(pendingExpiry);

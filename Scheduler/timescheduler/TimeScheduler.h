@@ -175,9 +175,11 @@ private:
     Time LocalToUtc(Time t) const;
     // Arms `timer` for `next` (converted to UTC for a local event), or delivers at once
     // when `next` lies before the current second. With `logRearm`, a timer whose
-    // completion is already under way is left alone and false is returned.
+    // completion is already under way is left alone and false is returned. A re-plan
+    // passes its `walkStart` as the current time and notes the arming once for the walk.
     bool RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id, bool utcLocal,
-                                bool logRearm, const std::string& description);
+                                bool logRearm, const std::string& description,
+                                Time walkStart = Time());
     void TimerHandler(const boost::system::error_code& error, std::uint64_t id);
     void ProcessTimerEvent(std::uint64_t id);
     // Calls every handler; what one throws is logged once and the others still run. A
@@ -220,6 +222,12 @@ private:
                          Time walkStart, Time keepFrom, std::vector<std::uint64_t>& ended);
     void ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, Time wall,
                          std::chrono::nanoseconds steady);
+    // A time as boost::posix_time::to_simple_string writes it, formatted only when the log
+    // line that holds it is built: a re-plan's detail lines are mostly dropped unbuilt.
+    struct LogTime {
+        Time time;
+    };
+    friend std::ostream& operator<<(std::ostream& out, const LogTime& time);
     // Whether `utc` lies in 1970..2099, the years the crontabs cover.
     static bool WallClockInRange(Time utc);
     // Leaves a cron event registered but unarmed, to be planned afresh by the next re-plan

@@ -116,25 +116,24 @@ CTimeScheduler::Time CTimeScheduler::LocalToUtc(Time t) const {
 
 bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id,
                                             bool utcLocal, bool logRearm,
-                                            const std::string& description) {
+                                            const std::string& description, Time walkStart) {
     if (!utcLocal) next = LocalToUtc(next);
-    NoteArming();
+    if (walkStart.is_special()) NoteArming();
     logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id
-                     << " at: " << boost::posix_time::to_simple_string(next) << ". " << description;
-    if (next < CurrentUtcSecond()) {
+                     << " at: " << LogTime{next} << ". " << description;
+    const Time now = walkStart.is_special() ? clock_->UniversalTime() : walkStart;
+    if (next < Time(now.date(), seconds(now.time_of_day().total_seconds()))) {
         ProcessTimerEvent(id);
         return true;
     }
     const std::size_t cancelled = timer.expires_at(next);
     if (logRearm) {
         if (cancelled == 0) {
-            logger_.Detail() << "RegisterEventWithTimer: failed for time "
-                             << boost::posix_time::to_simple_string(next)
+            logger_.Detail() << "RegisterEventWithTimer: failed for time " << LogTime{next}
                              << " because operation was already performed";
             return false;
         }
-        logger_.Detail() << "RegisterEventWithTimer: async_wait for "
-                         << boost::posix_time::to_simple_string(next);
+        logger_.Detail() << "RegisterEventWithTimer: async_wait for " << LogTime{next};
     }
     timer.async_wait(
         [this, id](const boost::system::error_code& error) { TimerHandler(error, id); });
@@ -142,13 +141,15 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std
 }
 
 void CTimeScheduler::TimerHandler(const boost::system::error_code& error, std::uint64_t id) {
+    // First the cheapest test: a re-plan of every event leaves one cancelled wait each,
+    // all ahead of the timers that fall due meanwhile.
+    if (error) return;
     if (!IsTicking()) return;
     try {
         boost::this_thread::interruption_point();
     } catch (const boost::thread_interrupted&) {
         return;  // the scheduler is being destroyed
     }
-    if (error) return;
     Lock lock(eventMutex_);
     logger_.Detail() << "Invoking TimerHandler id: " << id;
     ProcessTimerEvent(id);

@@ -245,6 +245,11 @@ TEST_F(TimeSchedulerTest, AJumpForwardReplansCronEventsForTheNewTime) {
     clock->Jump(hours(2));
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(NextTick("minutely"), time_from_string("2031-01-01 12:01:00"));
+    EXPECT_EQ(logger
+                  ->Containing("NotifyTimeChanged: Adjusting next occurrence of time event id: 1 "
+                               "to be at: 2031-Jan-01 12:01:00")
+                  .size(),
+              1u);
     const auto deltas = logger->Containing("TimeObserverMain: the time delta is ");
     ASSERT_EQ(deltas.size(), 1u);
     // The two clocks are read one after the other: the truncated delta may lose a second.
@@ -461,51 +466,65 @@ TEST_P(ReplanAcrossASecondTest, DeliversEveryOccurrenceOnce) {
     constexpr int kEvents = 10000;
 #endif
     const ReplanPath path = GetParam();
-    CTimeScheduler::Options options;
-    options.checkPeriod = 1h;  // only the settings of the clock wake the observer
-    clock->SetUtcOffset(hours(0));
-    StartAt(time_from_string("2031-05-05 10:00:00"), options);
-    logger->SetMinimumLevel(2);
     const ptime first = time_from_string("2031-05-06 10:00:00");
-    // The jump and the new zone offset each bring the first second an hour nearer.
+    // The jump and the new zone offset each bring the first second an hour nearer; the
+    // re-plan crosses `first` on the clock as it reads then, or in UTC that of local `first`.
     const ptime trigger = path == ReplanPath::SkewFlag ? first : first - hours(1);
-    TimeEvent event = Event("* * * * * ?", path != ReplanPath::ZoneOffset);
-    *event.mutable_starttime() = ToUtcTime(first - seconds(1));  // stored one second early
-    *event.mutable_range()->mutable_rangedefinitionendtime() = ToUtcTime(first);
-    const auto crontab = Crontab("* * * * * ?");
-    for (int i = 0; i < kEvents; ++i)
-        scheduler->AddTab(crontab, event, Data(std::to_string(i)), nullptr);
-    SetNow(trigger - boost::posix_time::milliseconds(500));  // re-planned, all ticks kept
-    SleepUntil(trigger - boost::posix_time::milliseconds(20));
-    switch (path) {
-        case ReplanPath::Jump:
-            clock->Jump(hours(1));
-            break;
-        case ReplanPath::ZoneOffset:
-            clock->SetUtcOffset(hours(1));
-            break;
-        case ReplanPath::SkewFlag:
-            // Two settings that cancel out, unseen, with a timer armed between them; then the
-            // observer's usual check, which finds no net jump.
-            clock->Jump(hours(1), false);
-            Add(Event("0 0 0 1 1 ? 2099"), "armed off the baseline");
-            clock->Jump(-hours(1), false);
-            clock->Jump(seconds(0));
-            break;
+    const ptime crossed = path == ReplanPath::ZoneOffset ? trigger : first;
+    // A run whose observer asked for the re-plan only after the second began (a busy
+    // machine) says nothing: it is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        CTimeScheduler::Options options;
+        options.checkPeriod = 1h;  // only the settings of the clock wake the observer
+        clock->SetUtcOffset(hours(0));
+        ticks = std::make_shared<CRecordingTickHandler>();
+        StartAt(time_from_string("2031-05-05 10:00:00"), options);
+        logger->SetMinimumLevel(2);
+        TimeEvent event = Event("* * * * * ?", path != ReplanPath::ZoneOffset);
+        *event.mutable_starttime() = ToUtcTime(first - seconds(1));  // stored one second early
+        *event.mutable_range()->mutable_rangedefinitionendtime() = ToUtcTime(first);
+        const auto crontab = Crontab("* * * * * ?");
+        for (int i = 0; i < kEvents; ++i)
+            scheduler->AddTab(crontab, event, Data(std::to_string(i)), nullptr);
+        SetNow(trigger - boost::posix_time::milliseconds(500));  // re-planned, all ticks kept
+        SleepUntil(trigger - boost::posix_time::milliseconds(20));
+        switch (path) {
+            case ReplanPath::Jump:
+                clock->Jump(hours(1));
+                break;
+            case ReplanPath::ZoneOffset:
+                clock->SetUtcOffset(hours(1));
+                break;
+            case ReplanPath::SkewFlag:
+                // Two settings that cancel out, unseen, with a timer armed between them; then
+                // the observer's usual check, which finds no net jump.
+                clock->Jump(hours(1), false);
+                Add(Event("0 0 0 1 1 ? 2099"), "armed off the baseline");
+                clock->Jump(-hours(1), false);
+                clock->Jump(seconds(0));
+                break;
+        }
+        // Each event is erased after its one occurrence, delivered or skipped.
+        const std::size_t remaining = path == ReplanPath::SkewFlag ? 1 : 0;
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (scheduler->EventCount() > remaining && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(300ms);  // a doubled tick would come now
+        const auto requests = logger->Containing(path == ReplanPath::ZoneOffset
+                                                     ? "The local UTC offset changed"
+                                                     : "Processing time change notification");
+        ASSERT_FALSE(requests.empty());
+        if (!(requests.back().at < crossed)) continue;
+        std::map<std::string, int> perEvent;
+        for (const Tick& tick : ticks->Ticks())
+            ++perEvent[tick.userData];
+        int wrong = 0;
+        for (int i = 0; i < kEvents; ++i)
+            wrong += perEvent["Text:" + std::to_string(i)] != 1;
+        EXPECT_EQ(wrong, 0);
+        return;
     }
-    // Each event is erased after its one occurrence, delivered or skipped.
-    const std::size_t remaining = path == ReplanPath::SkewFlag ? 1 : 0;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (scheduler->EventCount() > remaining && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    std::this_thread::sleep_for(300ms);  // a doubled tick would come now
-    std::map<std::string, int> perEvent;
-    for (const Tick& tick : ticks->Ticks())
-        ++perEvent[tick.userData];
-    int wrong = 0;
-    for (int i = 0; i < kEvents; ++i)
-        wrong += perEvent["Text:" + std::to_string(i)] != 1;
-    EXPECT_EQ(wrong, 0);
+    GTEST_SKIP() << "the observer woke too late three times";
 }
 
 INSTANTIATE_TEST_SUITE_P(EachPath, ReplanAcrossASecondTest,

@@ -29,10 +29,12 @@ public:
     struct Line {
         std::string text;
         std::int32_t level;
+        ptime at;  // the scheduler clock's UTC time when it was written
     };
     void Log(const std::string& text, std::int32_t level, const std::string&) override {
+        const ptime at = CurrentClock()->UniversalTime();
         std::lock_guard lock(mutex_);
-        lines_.push_back({text, level});
+        lines_.push_back({text, level, at});
     }
     bool IsEnabled(std::int32_t level) const override { return level >= minimumLevel_; }
     // Lines below `level` are dropped unbuilt from now on (tests with many events).
