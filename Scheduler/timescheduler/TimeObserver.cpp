@@ -81,11 +81,6 @@ void CTimeScheduler::TimeObserverMain() {
     }
 }
 
-// Cron events are planned afresh from the current time, and each sleep event compares its
-// due times with both clocks. The delta only tells which pending ticks to keep: after a
-// jump forward, those that were due before now lie in the skipped span; otherwise every
-// pending tick that is not later than its fresh plan is still to be delivered, even one
-// whose time has passed while the timer thread was busy.
 // The text of boost::posix_time::to_simple_string ("2031-Jan-01 12:01:00", with
 // ".ffffff" when there is a fraction) built without the two string streams and locale
 // look-ups that one costs: a re-plan writes one such time per re-armed event.
@@ -108,6 +103,11 @@ std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogTime& time)
     return out.write(text, length);
 }
 
+// Cron events are planned afresh from the current time, and each sleep event compares its
+// due times with both clocks. The delta only tells which pending ticks to keep: after a
+// jump forward, those that were due before now lie in the skipped span; otherwise every
+// pending tick that is not later than its fresh plan is still to be delivered, even one
+// whose time has passed while the timer thread was busy.
 void CTimeScheduler::NotifyTimeChanged(std::int64_t delta) {
     logger_.Info() << "NotifyTimeChanged: Processing time change notification";
     ReplanOnTimerThread(false,

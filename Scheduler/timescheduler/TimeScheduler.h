@@ -147,10 +147,12 @@ public:
     // Re-plans every event for a wall clock that moved by `delta` seconds; returns when
     // done. Cron events are planned afresh from the moment the walk starts, so an
     // occurrence that falls due during the walk is delivered once (late by the walk at
-    // most); a pending tick that is still ahead of the call is kept. A sleep event is set
-    // for its registered wall time or the end of its steady duration, whichever is
-    // earlier. While the wall clock lies outside 1970..2099 cron events wait, unarmed
-    // and registered, and a later re-plan inside that range arms them again.
+    // most). A pending tick not later than the fresh plan is kept, even one already due;
+    // after a jump forward (`delta` > 0) only one due from the call on, the others lying
+    // in the skipped span. A sleep event is set for its registered wall time or the end
+    // of its steady duration, whichever is earlier. While the wall clock lies outside
+    // 1970..2099 cron events wait, unarmed and registered, and a later re-plan inside
+    // that range arms them again.
     void NotifyTimeChanged(std::int64_t delta) override;
 
     // How many events are registered.
