@@ -1,5 +1,7 @@
 #include "Scheduler/TickHandler.h"
 
+#include <string>
+
 #include <boost/thread/exceptions.hpp>
 
 namespace Zent::Scheduler {
@@ -9,9 +11,16 @@ void CSchedulerModule::CTickHandler::OnTick(
     std::shared_ptr<Common::Security::CUserContext> userContext) {
     if (module_.IsStopping()) return;
     Common::Security::CUserContext::SetCurrent(std::move(userContext));
+    // The name is taken before the line starts: a GetTypeName that throws must neither
+    // leave half a line behind nor escape from here.
     const auto failed = [&](const char* reason) {
-        module_.Log(4) << "Failed while trying to tick " << userData->GetTypeName()
-                       << "  because :" << reason;
+        std::string name;
+        try {
+            name = userData->GetTypeName();
+        } catch (...) {
+            name = "(user data without a name)";
+        }
+        module_.Log(4) << "Failed while trying to tick " << name << "  because :" << reason;
     };
     try {
         if (!module_.SendMessage(userData)) failed("the bus did not take the message");

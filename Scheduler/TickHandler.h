@@ -15,7 +15,9 @@ public:
     explicit CTickHandler(CSchedulerModule& module) : module_(module) {}
 
     // Adopts `userContext` on the calling thread and sends `userData`. A failed send is
-    // logged (level 4) and counts as delivered; only a thread interruption leaves.
+    // logged (level 4) and counts as delivered, even when the user data cannot name
+    // itself; a thread interruption leaves, and so may a failure to write that line (out
+    // of memory), which the scheduler then logs.
     void OnTick(std::shared_ptr<Common::Kernel::IMessage> userData,
                 std::shared_ptr<Common::Security::CUserContext> userContext) override;
 

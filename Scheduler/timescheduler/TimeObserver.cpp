@@ -1,7 +1,9 @@
 // The observer thread: clock jumps, local offset changes and the periodic dump.
 
+#include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <string>
 
 #include <boost/asio/post.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -15,6 +17,8 @@ void CTimeScheduler::TimeObserverMain() {
     using std::chrono::microseconds;
     const auto steadyNow = [this] { return clock_->SteadyTime(); };
     auto dumpDeadline = steadyNow() + options_.dumpPeriod;
+    // Made before the first wait, so that a setting of the clock is never missed.
+    const std::unique_ptr<IWallClockWatch> watch = clock_->WatchWallClock();
     for (;;) {
         try {
             {
@@ -29,8 +33,9 @@ void CTimeScheduler::TimeObserverMain() {
                     lastObservedOffset_ = clock_->UtcOffset(lastObservedTime_);
                 }
             }
-            boost::this_thread::sleep_for(
-                boost::chrono::milliseconds(options_.checkPeriod.count()));
+            // A setting of the wall clock ends the wait at once; the period is for what no
+            // setting announces: zone offset changes, drift, a watch the kernel lacks.
+            watch->Wait(options_.checkPeriod);
 
             const Time wall = clock_->UniversalTime();
             const std::chrono::nanoseconds steady = steadyNow();
@@ -41,7 +46,10 @@ void CTimeScheduler::TimeObserverMain() {
             // Two jumps between two checks may cancel out, yet a timer set between them
             // is off by the first one: that timer's arming raised the flag.
             const bool armedOffBaseline = armedOffBaseline_.exchange(false);
-            if (armedOffBaseline ||
+            // Events parked while the clock was out of range wait for a re-plan, however
+            // small the step that brought it back.
+            const bool backInRange = clockOutOfRange_ && WallClockInRange(wall);
+            if (armedOffBaseline || backInRange ||
                 std::llabs(difference) >
                     duration_cast<microseconds>(options_.jumpThreshold).count()) {
                 const std::int64_t delta = difference / 1000000;
@@ -55,7 +63,7 @@ void CTimeScheduler::TimeObserverMain() {
                 lastObservedOffset_ = offset;
                 logger_.Info() << "NotifyTimeChanged: The local UTC offset changed to " << offset
                                << "; re-planning local time events";
-                ReplanOnTimerThread(true);
+                ReplanOnTimerThread(true, Time());
             }
 
             if (dumpDeadline < steady) {
@@ -73,11 +81,37 @@ void CTimeScheduler::TimeObserverMain() {
     }
 }
 
-// The reported delta is not needed: cron events are planned afresh from the current time,
-// and each sleep event measures how far the clock moved since its own timer was set.
-void CTimeScheduler::NotifyTimeChanged(std::int64_t /*delta*/) {
+// The text of boost::posix_time::to_simple_string ("2031-Jan-01 12:01:00", with
+// ".ffffff" when there is a fraction) built without the two string streams and locale
+// look-ups that one costs: a re-plan writes one such time per re-armed event.
+std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogTime& time) {
+    const CTimeScheduler::Time& t = time.time;
+    if (t.is_special()) return out << boost::posix_time::to_simple_string(t);
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto ymd = t.date().year_month_day();
+    const boost::posix_time::time_duration day = t.time_of_day();
+    char text[40];
+    int length = std::snprintf(text, sizeof text, "%04d-%s-%02d %02d:%02d:%02d",
+                               static_cast<int>(ymd.year), kMonths[ymd.month - 1],
+                               static_cast<int>(ymd.day), static_cast<int>(day.hours()),
+                               static_cast<int>(day.minutes()), static_cast<int>(day.seconds()));
+    if (day.fractional_seconds() != 0) {
+        length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
+                                ".%06lld", static_cast<long long>(day.fractional_seconds()));
+    }
+    return out.write(text, length);
+}
+
+// Cron events are planned afresh from the current time, and each sleep event compares its
+// due times with both clocks. The delta only tells which pending ticks to keep: after a
+// jump forward, those that were due before now lie in the skipped span; otherwise every
+// pending tick that is not later than its fresh plan is still to be delivered, even one
+// whose time has passed while the timer thread was busy.
+void CTimeScheduler::NotifyTimeChanged(std::int64_t delta) {
     logger_.Info() << "NotifyTimeChanged: Processing time change notification";
-    ReplanOnTimerThread(false);
+    ReplanOnTimerThread(false,
+                        delta > 0 ? clock_->UniversalTime() : Time(boost::posix_time::neg_infin));
 }
 
 namespace {
@@ -109,10 +143,10 @@ void CTimeScheduler::SetBaseline(Time wall, std::chrono::nanoseconds steady) {
     baselineSkewUs_ = SkewUs(wall, steady);
 }
 
-void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly) {
-    const auto replan = [this, localEventsOnly] {
+void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly, Time keepFrom) {
+    const auto replan = [this, localEventsOnly, keepFrom] {
         Lock lock(eventMutex_);
-        ReplanEvents(localEventsOnly);
+        ReplanEvents(localEventsOnly, keepFrom);
     };
     if (ioContext_->get_executor().running_in_this_thread()) {
         replan();
@@ -124,19 +158,30 @@ void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly) {
     done.get();
 }
 
-void CTimeScheduler::ReplanEvents(bool localEventsOnly) {
-    // A snapshot: delivering an occurrence that is already due may erase an event.
-    const std::vector<std::pair<std::uint64_t, DescPtr>> events(eventDescriptions_.begin(),
-                                                                eventDescriptions_.end());
+void CTimeScheduler::ReplanEvents(bool localEventsOnly, Time keepFrom) {
+    // One reading for the whole walk. No timer completes while it runs (it runs on the
+    // timer thread), so planning each event from the time it is reached would skip an
+    // occurrence that fell due meanwhile; planned from the walk's start, that occurrence
+    // is armed in the past and ticks as soon as the walk ends.
+    const Time walkStart = clock_->UniversalTime();
+    const std::chrono::nanoseconds steady = clock_->SteadyTime();
+    const bool inRange = WallClockInRange(walkStart);
+    if (!keepFrom.is_special() && keepFrom > walkStart) keepFrom = walkStart;
     std::vector<std::uint64_t> ended;
-    for (const auto& [id, desc] : events) {
-        const auto current = eventDescriptions_.find(id);
-        if (!desc || current == eventDescriptions_.end() || current->second != desc) continue;
+    // Delivering an occurrence found due may erase the event being re-planned, and no
+    // other: the walk steps past it first.
+    for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end();) {
+        const std::uint64_t id = it->first;
+        const DescPtr desc = it->second;
+        ++it;
+        if (!desc) continue;
         try {
             if (desc->isSleepEvent) {
-                if (!localEventsOnly) ShiftSleepEvent(id, *desc);
+                if (!localEventsOnly) ShiftSleepEvent(id, *desc, walkStart, steady);
+            } else if (!inRange) {
+                ParkCronEvent(*desc, walkStart);
             } else if (!localEventsOnly || !desc->timeEvent.utclocal()) {
-                ReplanCronEvent(id, *desc, !localEventsOnly, ended);
+                ReplanCronEvent(id, *desc, !localEventsOnly, walkStart, keepFrom, ended);
             }
         } catch (const std::exception& e) {
             logger_.Error() << "NotifyTimeChanged: failed to re-plan id: " << id << ": "
@@ -153,48 +198,63 @@ void CTimeScheduler::ReplanEvents(bool localEventsOnly) {
         logger_.Detail() << "NotifyTimeChanged : Event description map: erasing id: " << id;
         Erase(found);
     }
+    if (inRange && !localEventsOnly) clockOutOfRange_ = false;
+    NoteArming();  // for every timer the walk has set
+    WakeTimerQueue();
 }
 
-void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc) {
-    // Only a clock set back moves a sleep: after a jump forward it ticks at its expiry.
-    const std::int64_t movedUs = ClockSkewUs() - desc.armedSkewUs;
-    if (movedUs >=
-        -std::chrono::duration_cast<std::chrono::microseconds>(options_.jumpThreshold).count()) {
-        return;
-    }
-    const Time expiry = desc.timer->expires_at() + boost::posix_time::seconds(movedUs / 1000000);
-    if (desc.timer->expires_at(expiry) == 0) return;  // it has fired already
-    desc.armedSkewUs = NoteArming();
+void CTimeScheduler::WakeTimerQueue() {
+    // Asio recomputes its wake-up only when a timer becomes the earliest; one that is due
+    // already makes it look at every expiry against the clock as it reads now.
+    wakeTimer_->expires_at(boost::posix_time::ptime(boost::posix_time::min_date_time));
+    wakeTimer_->async_wait([](const boost::system::error_code&) {});
+}
+
+void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, Time wall,
+                                     std::chrono::nanoseconds steady) {
+    const Time expiry = SleepExpiry(desc, wall, steady);
+    const Time current = desc.timer->expires_at();
+    // The two clocks are read apart: a difference below a second is no clock change.
+    if (!current.is_special() && (expiry - current).abs() < boost::posix_time::seconds(1)) return;
+    // When its completion is under way, the handler compares the clocks itself.
+    if (desc.timer->expires_at(expiry) == 0) return;
+    NoteArming();
     logger_.Info() << "Scheduling new sleeping time for event id:" << id
-                   << ", new time:" << boost::posix_time::to_simple_string(expiry);
+                   << ", new time:" << LogTime{expiry};
     desc.timer->async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
 }
 
 void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
+                                     Time walkStart, Time keepFrom,
                                      std::vector<std::uint64_t>& ended) {
     const Time previous = desc.nextOccurrence;
     const Time pendingExpiry = desc.timer->expires_at();
     desc.nextOccurrence = Time();
-    Time next = GetNextOccurrence(desc);
+    Time next = GetNextOccurrence(desc, walkStart);
+    // After a jump, an occurrence whose (delayed) tick is still pending keeps that tick
+    // rather than being skipped or drawing its delay again; so does an event's last one,
+    // due before the walk began (nothing is planned after it then). A new zone offset
+    // moves every tick.
+    if (keepPendingTick && !previous.is_special() &&
+        (next.is_not_a_date_time() || !(next < previous)) && !pendingExpiry.is_special() &&
+        !(pendingExpiry < keepFrom)) {
+        desc.nextOccurrence = previous;
+        return;
+    }
     if (next.is_not_a_date_time()) {
         logger_.Info() << "NotifyTimeChanged: Erasing time event id: " << id;
         ended.push_back(id);
         return;
     }
-    // After a jump, an occurrence whose (delayed) tick is still ahead keeps that tick rather
-    // than being skipped or drawing its delay again. A new zone offset moves every tick.
-    if (keepPendingTick && !previous.is_special() && !(next < previous) &&
-        !pendingExpiry.is_special() && clock_->UniversalTime() < pendingExpiry) {
-        desc.nextOccurrence = previous;
-        return;
-    }
     logger_.Info() << "NotifyTimeChanged: Adjusting next occurrence of time event id: " << id
-                   << " to be at: " << boost::posix_time::to_simple_string(next);
+                   << " to be at: " << LogTime{next};
     eventAdded_.notify_one();
     if (desc.timeEvent.has_delay()) next = PlanDelay(id, desc, next);
-    if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), true,
-                                DescribeEvent(desc))) {
+    // A parked event has no wait to replace: it is armed whatever.
+    const bool parked = previous.is_not_a_date_time();
+    if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), !parked,
+                                DescribeEvent(desc), walkStart)) {
         // Its completion is under way and plans from the occurrence it delivers.
         desc.nextOccurrence = previous;
         desc.timer->expires_at(pendingExpiry);

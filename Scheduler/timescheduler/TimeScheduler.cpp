@@ -2,6 +2,8 @@
 
 #include "Scheduler/timescheduler/TimeScheduler.h"
 
+#include <algorithm>
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/format.hpp>
 #include <boost/random/random_device.hpp>
@@ -30,7 +32,8 @@ CTimeScheduler::CTimeScheduler(const Common::Library::Logging::CLoggerBridge& pa
       ioContext_(std::make_shared<boost::asio::io_context>()),
       ioWork_(std::make_unique<
               boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
-          ioContext_->get_executor())) {
+          ioContext_->get_executor())),
+      wakeTimer_(std::make_unique<DeadlineTimer>(*ioContext_)) {
     if (!options_.random) options_.random = SystemRandom();
     SetBaseline(lastObservedTime_, lastObservedSteady_);
     observerThread_ = boost::thread([this] { TimeObserverMain(); });
@@ -94,12 +97,29 @@ void CTimeScheduler::TimerServiceMain() {
     }
 }
 
-void CTimeScheduler::InvokeTickHandlers(const MessagePtr& userData,
+void CTimeScheduler::InvokeTickHandlers(std::uint64_t id, const MessagePtr& userData,
                                         const UserContextPtr& userContext) {
     if (!IsTicking()) return;
+    // Even the line may fail when memory has run out; the tick goes on without it.
+    const auto report = [this, id](const char* reason) noexcept {
+        try {
+            logger_.Error() << "InvokeTickHandlers: a tick handler failed for id: " << id << ": "
+                            << reason;
+        } catch (...) {
+        }
+    };
     boost::lock_guard lock(tickHandlersMutex_);
-    for (const auto& handler : tickHandlers_)
-        handler->OnTick(userData, userContext);
+    for (const auto& handler : tickHandlers_) {
+        try {
+            handler->OnTick(userData, userContext);
+        } catch (const boost::thread_interrupted&) {
+            throw;
+        } catch (const std::exception& e) {
+            report(e.what());
+        } catch (...) {
+            report("unknown exception");
+        }
+    }
 }
 
 void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
@@ -285,20 +305,57 @@ void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userDa
     {
         Lock lock(eventMutex_);
         const std::uint64_t id = Insert(desc);
-        desc->armedSkewUs = NoteArming();
-        RegisterSleepEventWithTimer(seconds, *desc->timer, id);
+        RegisterSleepEventWithTimer(seconds, *desc, id);
     }
     logger_.Detail() << "New sleep event was registered.";
 }
 
-void CTimeScheduler::RegisterSleepEventWithTimer(std::uint32_t seconds, DeadlineTimer& timer,
+void CTimeScheduler::RegisterSleepEventWithTimer(std::uint32_t seconds, TimeEventDesc& desc,
                                                  std::uint64_t id) {
-    const Time due = CurrentUtcSecond() + boost::posix_time::seconds(seconds);
+    const Time wall = clock_->UniversalTime();
+    const std::chrono::nanoseconds steady = clock_->SteadyTime();
+    const Time second(wall.date(), boost::posix_time::seconds(wall.time_of_day().total_seconds()));
+    desc.sleepDue = second + boost::posix_time::seconds(seconds);
+    desc.sleepDueSteady =
+        steady + std::chrono::microseconds((desc.sleepDue - wall).total_microseconds());
     logger_.Detail() << "RegisterSleepEventWithTimer: next occurence of id: " << id
-                     << " at: " << boost::posix_time::to_simple_string(due);
-    timer.expires_at(due);
-    timer.async_wait(
+                     << " at: " << boost::posix_time::to_simple_string(desc.sleepDue);
+    NoteArming();
+    desc.timer->expires_at(SleepExpiry(desc, wall, steady));
+    desc.timer->async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
+}
+
+CTimeScheduler::Time CTimeScheduler::SleepExpiry(const TimeEventDesc& desc, Time wall,
+                                                 std::chrono::nanoseconds steady) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(desc.sleepDueSteady - steady);
+    const Time bySteady = wall + boost::posix_time::microseconds(left.count());
+    // A wall clock outside the supported years says nothing about the due time.
+    if (!WallClockInRange(wall)) return bySteady;
+    return std::min(desc.sleepDue, bySteady);
+}
+
+void CTimeScheduler::ArmSleepTimer(std::uint64_t id, TimeEventDesc& desc, Time expiry) {
+    desc.timer->expires_at(expiry);
+    NoteArming();
+    desc.timer->async_wait(
+        [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
+}
+
+bool CTimeScheduler::RearmEarlySleep(std::uint64_t id) {
+    // The two clocks are read a few microseconds apart: a steady reading this close to
+    // the due time counts as there.
+    constexpr std::chrono::milliseconds kSlack{1};
+    const auto found = eventDescriptions_.find(id);
+    if (found == eventDescriptions_.end() || !found->second) return false;
+    TimeEventDesc& desc = *found->second;
+    const Time wall = clock_->UniversalTime();
+    const std::chrono::nanoseconds steady = clock_->SteadyTime();
+    const bool wallDue = WallClockInRange(wall) && !(wall < desc.sleepDue);
+    if (wallDue || steady + kSlack >= desc.sleepDueSteady) return false;
+    ArmSleepTimer(id, desc, SleepExpiry(desc, wall, steady));
+    return true;
 }
 
 void CTimeScheduler::SleepEventHandler(const boost::system::error_code& error, std::uint64_t id) {
@@ -306,6 +363,7 @@ void CTimeScheduler::SleepEventHandler(const boost::system::error_code& error, s
     if (boost::this_thread::interruption_requested()) return;
     if (error) return;
     Lock lock(eventMutex_);
+    if (RearmEarlySleep(id)) return;
     logger_.Detail() << "Invoking SleepEventHandler id: " << id;
     ProcessSleepEvent(id);
     logger_.Detail() << "Finished invoking SleepEventHandler id: " << id;
@@ -325,7 +383,7 @@ void CTimeScheduler::ProcessSleepEvent(std::uint64_t id) {
     }
     const DescPtr desc = found->second;
     Erase(found);
-    InvokeTickHandlers(desc->userData, desc->userContext);
+    InvokeTickHandlers(id, desc->userData, desc->userContext);
 }
 
 }  // namespace Zent::Scheduler

@@ -69,9 +69,10 @@ public:
         std::uint32_t tickCount = 0;
         bool isSleepEvent = false;
         std::uint32_t sleepSeconds = 0;
-        // Wall minus steady clock, in microseconds, when a sleep event's timer was set: how
-        // far the wall clock has moved since then tells how far to move its expiry.
-        std::int64_t armedSkewUs = 0;
+        // A sleep event is due when the wall clock reaches sleepDue (UTC, as registered) or
+        // the steady clock reaches sleepDueSteady, whichever comes first.
+        Time sleepDue;
+        std::chrono::nanoseconds sleepDueSteady{};
         // Index keys, set when the event is stored: its user data's GetHash, and the hash of
         // `timeEvent` serialized (cron events only).
         std::size_t userDataHash = 0;
@@ -157,10 +158,15 @@ public:
     // kMaxCountedOccurrences would have to be counted.
     std::optional<Time> GetLastTick(const TimeEvent& timeEvent) const;
 
-    // Re-plans every event for a wall clock that moved by `delta` seconds. Cron events are
-    // planned afresh from the current time; a sleep event whose timer was set before the
-    // wall clock went back keeps its remaining time (it moves by what the clock measured
-    // since then, so jumps that cancel out move it by nothing).
+    // Re-plans every event for a wall clock that moved by `delta` seconds; returns when
+    // done. Cron events are planned afresh from the moment the walk starts, so an
+    // occurrence that falls due during the walk is delivered once (late by the walk at
+    // most). A pending tick not later than the fresh plan is kept, even one already due;
+    // after a jump forward (`delta` > 0) only one due from the call on, the others lying
+    // in the skipped span. A sleep event is set for its registered wall time or the end
+    // of its steady duration, whichever is earlier. While the wall clock lies outside
+    // 1970..2099 cron events wait, unarmed and registered, and a later re-plan inside
+    // that range arms them again.
     void NotifyTimeChanged(std::int64_t delta) override;
 
     // How many events are registered.
@@ -172,7 +178,11 @@ private:
 
     // Planning and arming (callers hold eventMutex_ unless noted).
     Time NowInEventBase(const TimeEvent& timeEvent) const;
-    Time GetNextOccurrence(TimeEventDesc& desc) const;
+    // The UTC instant `utc` in the event's time base.
+    Time NowInEventBase(const TimeEvent& timeEvent, Time utc) const;
+    // Plans relative to `nowUtc`, or to the clock read afresh at each step when it is
+    // not-a-date-time.
+    Time GetNextOccurrence(TimeEventDesc& desc, Time nowUtc = Time()) const;
     Time GetFollowingOccurrence(const TimeEventDesc& desc, Time t) const;
     Time ApplyDelay(std::int32_t delay, Time next, Time following) const;
     // `next` shifted by the event's random delay, or unshifted when the delay no longer
@@ -181,16 +191,28 @@ private:
     Time LocalToUtc(Time t) const;
     // Arms `timer` for `next` (converted to UTC for a local event), or delivers at once
     // when `next` lies before the current second. With `logRearm`, a timer whose
-    // completion is already under way is left alone and false is returned.
+    // completion is already under way is left alone and false is returned. A re-plan
+    // passes its `walkStart` as the current time and notes the arming once for the walk.
     bool RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id, bool utcLocal,
-                                bool logRearm, const std::string& description);
+                                bool logRearm, const std::string& description,
+                                Time walkStart = Time());
     void TimerHandler(const boost::system::error_code& error, std::uint64_t id);
     void ProcessTimerEvent(std::uint64_t id);
-    void InvokeTickHandlers(const MessagePtr& userData, const UserContextPtr& userContext);
+    // Calls every handler; what one throws is logged once and the others still run. A
+    // thread interruption stops the delivery and leaves.
+    void InvokeTickHandlers(std::uint64_t id, const MessagePtr& userData,
+                            const UserContextPtr& userContext);
 
-    void RegisterSleepEventWithTimer(std::uint32_t seconds, DeadlineTimer& timer, std::uint64_t id);
+    // Sets the sleep's due times `seconds` from the current whole second and arms it.
+    void RegisterSleepEventWithTimer(std::uint32_t seconds, TimeEventDesc& desc, std::uint64_t id);
     void SleepEventHandler(const boost::system::error_code& error, std::uint64_t id);
     void ProcessSleepEvent(std::uint64_t id);
+    // Re-arms a sleep whose timer completed before it is due (the wall clock went forward
+    // less than its whole interval); false when it is due or gone.
+    bool RearmEarlySleep(std::uint64_t id);
+    // When the sleep's timer should expire, seen from the given readings of both clocks.
+    static Time SleepExpiry(const TimeEventDesc& desc, Time wall, std::chrono::nanoseconds steady);
+    void ArmSleepTimer(std::uint64_t id, TimeEventDesc& desc, Time expiry);
 
     // Stores a new event under the next id, replacing one with equal user data. Throws
     // CCrontabEventLimitException, changing nothing, when the registry is full.
@@ -207,15 +229,32 @@ private:
     // chunk of events at a time, and held again on return.
     void FlushScheduledEvents(Lock& lock) const;
     // Re-plans every event (or only the local-time cron events) after a clock change; the
-    // caller holds eventMutex_.
-    void ReplanEvents(bool localEventsOnly);
+    // caller holds eventMutex_ on the timer-service thread. Pending ticks due at or after
+    // `keepFrom` are kept.
+    void ReplanEvents(bool localEventsOnly, Time keepFrom);
     // ReplanEvents under eventMutex_ on the timer-service thread, waiting for it there.
-    // Re-armed timers then hand their cancelled waits to that thread's own queue instead
-    // of waking it once per timer, and an occurrence found due ticks on the tick thread.
-    void ReplanOnTimerThread(bool localEventsOnly);
+    // No timer completes during the walk, re-armed timers hand their cancelled waits to
+    // that thread's own queue instead of waking it once per timer, and an occurrence found
+    // due ticks on the tick thread.
+    void ReplanOnTimerThread(bool localEventsOnly, Time keepFrom);
     void ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
-                         std::vector<std::uint64_t>& ended);
-    void ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc);
+                         Time walkStart, Time keepFrom, std::vector<std::uint64_t>& ended);
+    void ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, Time wall,
+                         std::chrono::nanoseconds steady);
+    // A time as boost::posix_time::to_simple_string writes it, formatted only when the log
+    // line that holds it is built: a re-plan's detail lines are mostly dropped unbuilt.
+    struct LogTime {
+        Time time;
+    };
+    friend std::ostream& operator<<(std::ostream& out, const LogTime& time);
+    // Whether `utc` lies in 1970..2099, the years the crontabs cover.
+    static bool WallClockInRange(Time utc);
+    // Leaves a cron event registered but unarmed, to be planned afresh by the next re-plan
+    // inside 1970..2099.
+    void ParkCronEvent(TimeEventDesc& desc, Time wall);
+    // Makes the timer thread's reactor read every expiry again; after a re-plan that kept
+    // timers, its wake-up may still be set for the wall clock before the change.
+    void WakeTimerQueue();
     // Wall minus steady clock now, in microseconds.
     std::int64_t ClockSkewUs() const;
     // Called whenever a timer is set: returns the current skew and raises armedOffBaseline_
@@ -243,6 +282,8 @@ private:
     // the next check re-plans although the net jump is nil.
     std::atomic<std::int64_t> baselineSkewUs_{0};
     std::atomic<bool> armedOffBaseline_{false};
+    // Cron events wait unarmed for the wall clock to come back into 1970..2099.
+    std::atomic<bool> clockOutOfRange_{false};
 
     mutable boost::mutex eventMutex_;
     EventMap eventDescriptions_;
@@ -257,6 +298,7 @@ private:
     std::shared_ptr<boost::asio::io_context> ioContext_;
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         ioWork_;
+    std::unique_ptr<DeadlineTimer> wakeTimer_;  // see WakeTimerQueue
 
     mutable boost::mutex tickHandlersMutex_;
     std::vector<std::shared_ptr<ITickHandler>> tickHandlers_;

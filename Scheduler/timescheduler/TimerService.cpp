@@ -1,6 +1,7 @@
 // Planning, arming and firing of cron events.
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/thread/exceptions.hpp>
 
 #include "Scheduler/crontab/CrontabValidationException.h"
 #include "Scheduler/timescheduler/TimeScheduler.h"
@@ -33,14 +34,27 @@ bool LimitReached(const TimeEvent& timeEvent, std::uint64_t ticks) {
 }  // namespace
 
 CTimeScheduler::Time CTimeScheduler::NowInEventBase(const TimeEvent& timeEvent) const {
-    const ptime utc = clock_->UniversalTime();
+    return NowInEventBase(timeEvent, clock_->UniversalTime());
+}
+
+CTimeScheduler::Time CTimeScheduler::NowInEventBase(const TimeEvent& timeEvent, Time utc) const {
     return timeEvent.utclocal() ? utc : utc + clock_->UtcOffset(utc);
 }
 
-CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) const {
+bool CTimeScheduler::WallClockInRange(Time utc) {
+    static const ptime first(boost::gregorian::date(1970, 1, 1));
+    static const ptime beyond(boost::gregorian::date(2100, 1, 1));
+    return !utc.is_special() && !(utc < first) && utc < beyond;
+}
+
+CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc, Time nowUtc) const {
     const TimeEvent& event = desc.timeEvent;
     const CCrontabScheduler& crontab = *desc.crontabScheduler;
-    Time now = NowInEventBase(event);
+    const bool fixedNow = !nowUtc.is_not_a_date_time();
+    const auto readNow = [&] {
+        return fixedNow ? NowInEventBase(event, nowUtc) : NowInEventBase(event);
+    };
+    Time now = readNow();
     const bool firstPlanning = desc.nextOccurrence.is_not_a_date_time();
     const bool hasStart = event.has_starttime();
     if (firstPlanning) desc.nextOccurrence = hasStart ? ToTimePoint(event.starttime()) : now;
@@ -57,7 +71,7 @@ CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc) cons
     for (int searches = 1;; ++searches) {
         if (candidate.is_not_a_date_time()) return candidate;
         desc.nextOccurrence = candidate;
-        now = NowInEventBase(event);
+        if (!fixedNow) now = readNow();
         if (!(candidate < now)) return candidate;
         candidate = crontab.NextOccurrence(searches < 4 ? candidate : now, end);
     }
@@ -102,25 +116,24 @@ CTimeScheduler::Time CTimeScheduler::LocalToUtc(Time t) const {
 
 bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id,
                                             bool utcLocal, bool logRearm,
-                                            const std::string& description) {
+                                            const std::string& description, Time walkStart) {
     if (!utcLocal) next = LocalToUtc(next);
-    NoteArming();
+    if (walkStart.is_special()) NoteArming();
     logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id
-                     << " at: " << boost::posix_time::to_simple_string(next) << ". " << description;
-    if (next < CurrentUtcSecond()) {
+                     << " at: " << LogTime{next} << ". " << description;
+    const Time now = walkStart.is_special() ? clock_->UniversalTime() : walkStart;
+    if (next < Time(now.date(), seconds(now.time_of_day().total_seconds()))) {
         ProcessTimerEvent(id);
         return true;
     }
     const std::size_t cancelled = timer.expires_at(next);
     if (logRearm) {
         if (cancelled == 0) {
-            logger_.Detail() << "RegisterEventWithTimer: failed for time "
-                             << boost::posix_time::to_simple_string(next)
+            logger_.Detail() << "RegisterEventWithTimer: failed for time " << LogTime{next}
                              << " because operation was already performed";
             return false;
         }
-        logger_.Detail() << "RegisterEventWithTimer: async_wait for "
-                         << boost::posix_time::to_simple_string(next);
+        logger_.Detail() << "RegisterEventWithTimer: async_wait for " << LogTime{next};
     }
     timer.async_wait(
         [this, id](const boost::system::error_code& error) { TimerHandler(error, id); });
@@ -128,13 +141,15 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std
 }
 
 void CTimeScheduler::TimerHandler(const boost::system::error_code& error, std::uint64_t id) {
+    // First the cheapest test: a re-plan of every event leaves one cancelled wait each,
+    // all ahead of the timers that fall due meanwhile.
+    if (error) return;
     if (!IsTicking()) return;
     try {
         boost::this_thread::interruption_point();
     } catch (const boost::thread_interrupted&) {
         return;  // the scheduler is being destroyed
     }
-    if (error) return;
     Lock lock(eventMutex_);
     logger_.Detail() << "Invoking TimerHandler id: " << id;
     ProcessTimerEvent(id);
@@ -154,19 +169,45 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
         return;
     }
     const DescPtr desc = found->second;
+    const Time wall = clock_->UniversalTime();
+    if (!WallClockInRange(wall)) {
+        ParkCronEvent(*desc, wall);
+        return;
+    }
     ++desc->tickCount;
-    InvokeTickHandlers(desc->userData, desc->userContext);
+    // The next occurrence is armed whatever the handlers do; an interruption (the
+    // scheduler is going away) leaves once that is done.
+    bool interrupted = false;
+    try {
+        InvokeTickHandlers(id, desc->userData, desc->userContext);
+    } catch (const boost::thread_interrupted&) {
+        interrupted = true;
+    }
+    const auto leaveIfInterrupted = [interrupted] {
+        if (interrupted) throw boost::thread_interrupted();
+    };
 
     Time next = GetNextOccurrence(*desc);
     if (next.is_not_a_date_time()) {
         logger_.Detail() << "ProcessTimerEvent: Event description map: Erasing id: " << id;
         Erase(found);
+        leaveIfInterrupted();
         return;
     }
     if (desc->timeEvent.has_delay()) next = PlanDelay(id, *desc, next);
     eventAdded_.notify_one();
     RegisterEventWithTimer(next, *desc->timer, id, desc->timeEvent.utclocal(), false,
                            DescribeEvent(*desc));
+    leaveIfInterrupted();
+}
+
+void CTimeScheduler::ParkCronEvent(TimeEventDesc& desc, Time wall) {
+    desc.nextOccurrence = Time();
+    desc.timer->cancel();
+    if (!clockOutOfRange_.exchange(true)) {
+        logger_.Error() << "The wall clock reads " << boost::posix_time::to_simple_string(wall)
+                        << ", outside 1970..2099: time events wait until it is back";
+    }
 }
 
 }  // namespace Zent::Scheduler

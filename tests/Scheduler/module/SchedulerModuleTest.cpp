@@ -7,6 +7,7 @@
 #include <Poco/Manifest.h>
 #include <Poco/SharedLibrary.h>
 
+#include <atomic>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <chrono>
 #include <condition_variable>
@@ -70,12 +71,17 @@ private:
     std::string name_;
 };
 
-// The user data of a registration: a text, sent back at every tick.
+// The user data of a registration: a text, sent back at every tick. Once `nameless` is
+// raised, it cannot name itself.
 class CTickMessage : public Kernel::IMessage {
 public:
-    explicit CTickMessage(std::string text) : text_(std::move(text)) {}
+    explicit CTickMessage(std::string text, std::shared_ptr<std::atomic<bool>> nameless = nullptr)
+        : text_(std::move(text)), nameless_(std::move(nameless)) {}
     std::int32_t GetType() const override { return 9100; }
-    std::string GetTypeName() const override { return "Tick:" + text_; }
+    std::string GetTypeName() const override {
+        if (nameless_ && *nameless_) throw std::runtime_error("no name");
+        return "Tick:" + text_;
+    }
     bool IsEqual(const std::shared_ptr<IMessage>& other) const override {
         auto tick = std::dynamic_pointer_cast<CTickMessage>(other);
         return tick && tick->text_ == text_;
@@ -83,6 +89,7 @@ public:
 
 private:
     std::string text_;
+    std::shared_ptr<std::atomic<bool>> nameless_;
 };
 
 // A bus in front of the kernel's that refuses to carry one kind of message.
@@ -539,15 +546,26 @@ TEST_F(SchedulerModuleTest, AFailedTickIsLoggedAndLaterTicksStillGo) {
     Run();
     const std::uint32_t registration = Register(Event("* * * * * ?"), "doomed");
     ASSERT_NE(ReplyTo<Module::CResponse>(registration), nullptr);
+    // User data that names itself at registration, and no more when its tick fails.
+    auto nameless = std::make_shared<std::atomic<bool>>(false);
+    auto request = Make<CRegisterTimeEvent>();
+    request->SetTimeEvent(Event("* * * * * ?"));
+    request->SetUserData(std::make_shared<CTickMessage>("nameless", nameless));
+    Send(request);
+    ASSERT_NE(ReplyTo<Module::CResponse>(request->GetRequestId()), nullptr);
+    *nameless = true;
+    const std::string unnamed = "Failed while trying to tick (user data without a name)";
     const auto deadline = std::chrono::steady_clock::now() + 4s;
-    while (LogsWith("Failed while trying to tick", 4).size() < 2 &&
+    while ((LogsWith("Failed while trying to tick Tick:doomed", 4).size() < 2 ||
+            LogsWith(unnamed, 4).size() < 2) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(50ms);
     }
-    const auto failures = LogsWith("Failed while trying to tick", 4);
+    const auto failures = LogsWith("Failed while trying to tick Tick:doomed", 4);
     ASSERT_GE(failures.size(), 2u);
     EXPECT_EQ(failures[0].text,
               "Failed while trying to tick Tick:doomed  because :the line is down");
+    EXPECT_GE(LogsWith(unnamed, 4).size(), 2u);
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Scheduler/crontab/CrontabParser.h"
@@ -28,12 +30,14 @@ public:
     struct Line {
         std::string text;
         std::int32_t level;
+        ptime at;  // the scheduler clock's UTC time when it was written
     };
     void Log(const std::string& text, std::int32_t level, const std::string&) override {
+        const ptime at = CurrentClock()->UniversalTime();
         std::function<void(const std::string&)> onLine;
         {
             std::lock_guard lock(mutex_);
-            lines_.push_back({text, level});
+            lines_.push_back({text, level, at});
             onLine = onLine_;
         }
         if (onLine) onLine(text);
@@ -43,6 +47,9 @@ public:
         std::lock_guard lock(mutex_);
         onLine_ = std::move(hook);
     }
+    bool IsEnabled(std::int32_t level) const override { return level >= minimumLevel_; }
+    // Lines below `level` are dropped unbuilt from now on (tests with many events).
+    void SetMinimumLevel(std::int32_t level) { minimumLevel_ = level; }
     std::vector<Line> Lines() const {
         std::lock_guard lock(mutex_);
         return lines_;
@@ -60,6 +67,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<Line> lines_;
     std::function<void(const std::string&)> onLine_;
+    std::atomic<std::int32_t> minimumLevel_{1};
 };
 
 // A message identified by its text.
@@ -68,6 +76,7 @@ public:
     explicit CTextMessage(std::string text) : text_(std::move(text)) {}
     std::int32_t GetType() const override { return 9000; }
     std::string GetTypeName() const override { return "Text:" + text_; }
+    std::size_t GetHash() const override { return std::hash<std::string>{}(text_); }
     bool IsEqual(const std::shared_ptr<IMessage>& other) const override {
         auto text = std::dynamic_pointer_cast<CTextMessage>(other);
         return text && text->text_ == text_;
@@ -134,6 +143,11 @@ protected:
     void StartAt(ptime target, CTimeScheduler::Options options = {}) {
         SetNow(target);
         Create(std::move(options));
+    }
+    // Returns when the clock reads `target` (at once if it is past).
+    void SleepUntil(ptime target) {
+        const auto left = (target - clock->UniversalTime()).total_microseconds();
+        if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(left));
     }
     // A new scheduler on a clock moved to `fraction` past the next whole second.
     void StartAlignedToSecond(boost::posix_time::time_duration fraction) {
