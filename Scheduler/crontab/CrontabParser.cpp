@@ -85,7 +85,7 @@ public:
         startSteps_.clear();
         everies_.clear();
         lastDayOffsets_.clear();
-        anyValue_ = lastWeekdayOfMonth_ = false;
+        anyValue_ = lastWeekdayOfMonth_ = drewRandom_ = false;
         lastAdded_ = Kind::None;
     }
 
@@ -130,6 +130,7 @@ public:
     }
 
     bool AnyValue() const { return anyValue_; }
+    bool DrewRandom() const { return drewRandom_; }
     bool LastWeekdayOfMonth() const { return lastWeekdayOfMonth_; }
     const std::set<std::uint16_t>& LastDayOffsets() const { return lastDayOffsets_; }
 
@@ -141,7 +142,10 @@ private:
         spec.start = start;
         spec.step = step;
         spec.isRandom = isRandom;
-        if (isRandom) spec.randomValue = random_();
+        if (isRandom) {
+            spec.randomValue = random_();
+            drewRandom_ = true;
+        }
         startSteps_.push_back(std::move(spec));
         lastAdded_ = Kind::StartStep;
     }
@@ -172,6 +176,7 @@ private:
     std::set<std::uint16_t> lastDayOffsets_;
     bool anyValue_ = false;
     bool lastWeekdayOfMonth_ = false;
+    bool drewRandom_ = false;
     Kind lastAdded_ = Kind::None;
 };
 
@@ -308,12 +313,23 @@ struct CCrontabParser::Grammars {
         return rule;
     }
 
-    void Clear() {
-        for (CCronFieldParser* c :
-             {&second, &minute, &hour, &dayOfMonth, static_cast<CCronFieldParser*>(&month),
-              static_cast<CCronFieldParser*>(&dayOfWeek), &year}) {
-            c->Clear();
+    bool DrewRandom() const {
+        for (const CCronFieldParser* c : Collectors()) {
+            if (c->DrewRandom()) return true;
         }
+        return false;
+    }
+
+    std::array<CCronFieldParser*, 7> Collectors() {
+        return {&second, &minute, &hour, &dayOfMonth, &month, &dayOfWeek, &year};
+    }
+    std::array<const CCronFieldParser*, 7> Collectors() const {
+        return {&second, &minute, &hour, &dayOfMonth, &month, &dayOfWeek, &year};
+    }
+
+    void Clear() {
+        for (CCronFieldParser* c : Collectors())
+            c->Clear();
     }
 
     // Parses the tokens in field order; the first token that a grammar does not consume
@@ -411,7 +427,7 @@ std::shared_ptr<CCronTab> CCrontabParser::Parse(std::string text) {
 
     return std::make_shared<CCronTab>(std::move(text), std::move(dayOfMonth), std::move(dayOfWeek),
                                       std::move(hour), std::move(minute), std::move(month),
-                                      std::move(second), std::move(year));
+                                      std::move(second), std::move(year), g.DrewRandom());
 }
 
 }  // namespace Zent::Scheduler

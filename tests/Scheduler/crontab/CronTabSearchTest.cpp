@@ -576,5 +576,36 @@ TEST(CronTabSearchTest, AgreesWithADayByDayScan) {
     EXPECT_GE(compared, (compared + undecided) * 9 / 10) << undecided << " searches undecided";
 }
 
+TEST(CronTabSearchTest, CountingAgreesWithSteppingMatchByMatch) {
+    CaseGenerator gen(20261206u);
+    CCrontabParser parser([&gen] { return gen.Draw(); });
+    const std::vector<bpt::time_duration> spans = {
+        bpt::seconds(90), bpt::hours(30), bpt::hours(24 * 400), bpt::hours(24 * 365 * 200)};
+    int failures = 0;
+    for (int i = 0; i < 400 && failures < 10; ++i) {
+        const auto tab = parser.Parse(i % 7 == 0 ? "* * * * * ?" : gen.Text());
+        // Starts just before 1970 count from its first second; ends past 2099 stop there.
+        const ptime after = i % 40 == 0 ? T("1969-12-31 23:59:58.5") : gen.Start(*tab);
+        const ptime until = after + spans[gen.Draw() % spans.size()] +
+                            bpt::seconds(static_cast<long>(gen.Draw() % 86400));
+        const std::uint64_t n = 1 + gen.Draw() % (i % 3 == 0 ? 4 : 3000);
+
+        CountedMatches want;
+        for (ptime t = after; want.count < n;) {
+            t = FindNext(*tab, t + bpt::seconds(1));
+            if (t.is_not_a_date_time() || t > until) break;
+            want = {t, want.count + 1};
+        }
+        const CountedMatches got = FindNth(*tab, after, until, n);
+        if (Show(got.last) != Show(want.last) || got.count != want.count) {
+            ADD_FAILURE() << "FindNth(\"" << tab->GetText() << "\", " << Show(after) << ", "
+                          << Show(until) << ", " << n << ") gave " << Show(got.last) << " ("
+                          << got.count << "), stepping " << Show(want.last) << " (" << want.count
+                          << ")";
+            ++failures;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace Zent::Scheduler
