@@ -3,7 +3,7 @@
 #include <ctime>
 #include <map>
 
-#include "CrontabParser.h"
+#include "CronTabCache.h"
 #include "CrontabScheduler.h"
 
 namespace Zent::Scheduler {
@@ -19,12 +19,21 @@ const ptime& EarliestCursor() {
                                 boost::posix_time::seconds(86399));
     return earliest;
 }
+
+// The cache of every finder built without one: range queries repeat their texts.
+const std::shared_ptr<CCronTabCache>& SharedCache() {
+    static const auto cache = std::make_shared<CCronTabCache>();
+    return cache;
+}
 }  // namespace
 
 CCronRangeFinder::CCronRangeFinder() : CCronRangeFinder(&CCronRangeFinder::ProcessUtcOffset) {}
 
 CCronRangeFinder::CCronRangeFinder(UtcOffsetSource offset)
-    : offset_(std::move(offset)), parser_(std::make_unique<CCrontabParser>()) {}
+    : CCronRangeFinder(std::move(offset), SharedCache()) {}
+
+CCronRangeFinder::CCronRangeFinder(UtcOffsetSource offset, std::shared_ptr<CCronTabCache> cache)
+    : offset_(std::move(offset)), cache_(std::move(cache)) {}
 
 CCronRangeFinder::~CCronRangeFinder() = default;
 
@@ -47,7 +56,7 @@ std::optional<std::pair<ptime, ptime>> CCronRangeFinder::FindNextRange(ptime now
 
     std::map<ptime, ptime> ranges;  // by start; the first definition with a start keeps it
     for (const RangeDefinition& definition : definitions_) {
-        const CCrontabScheduler scheduler(parser_->Parse(definition.text));
+        const CCrontabScheduler scheduler(cache_->Get(definition.text));
         const ptime comparison = definition.utc ? now : nowLocal;
         // Every occurrence after comparison - duration opens a range that ends after the
         // comparison point, so the first of them is the one sought.
