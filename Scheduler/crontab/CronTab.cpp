@@ -153,45 +153,41 @@ std::uint64_t ShiftedDays(std::uint32_t days) {
 
 }  // namespace
 
-CCronTab::CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> dayOfMonth,
-                   std::shared_ptr<CCrontabFieldDayOfWeek> dayOfWeek,
-                   std::shared_ptr<CCrontabFieldHour> hour,
-                   std::shared_ptr<CCrontabFieldMinute> minute,
-                   std::shared_ptr<CCrontabFieldMonth> month,
-                   std::shared_ptr<CCrontabFieldSecond> second,
-                   std::shared_ptr<CCrontabFieldYear> year, bool hasRandomItems)
-    : dayOfMonth_(std::move(dayOfMonth)),
-      dayOfWeek_(std::move(dayOfWeek)),
-      hour_(std::move(hour)),
-      minute_(std::move(minute)),
-      month_(std::move(month)),
-      second_(std::move(second)),
-      year_(std::move(year)),
+CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
+                   const CCrontabFieldDayOfWeek& dayOfWeek, const CCrontabFieldHour& hour,
+                   const CCrontabFieldMinute& minute, const CCrontabFieldMonth& month,
+                   const CCrontabFieldSecond& second, const CCrontabFieldYear& year,
+                   bool hasRandomItems)
+    : dayOfMonth_(dayOfMonth),
+      dayOfWeek_(dayOfWeek),
+      hour_(hour),
+      minute_(minute),
+      month_(month),
+      second_(second),
+      year_(year),
       text_(std::move(text)),
       hasRandomItems_(hasRandomItems) {
-    if (dayOfMonth_->IsAnyValue() == dayOfWeek_->IsAnyValue()) {
+    if (dayOfMonth_.IsAnyValue() == dayOfWeek_.IsAnyValue()) {
         throw CCrontabValidationException("Both dayOfMonth & dayOfWeek have values.");
     }
 
-    masks_.second = second_->Values().to_ullong();
-    masks_.minute = minute_->Values().to_ullong();
-    masks_.hour = hour_->Values().to_ullong();
+    masks_.second = second_.Values().to_ullong();
+    masks_.minute = minute_.Values().to_ullong();
+    masks_.hour = hour_.Values().to_ullong();
     masks_.hasEmptyField =
-        masks_.second == 0 || masks_.minute == 0 || masks_.hour == 0 || month_->Values().none();
+        masks_.second == 0 || masks_.minute == 0 || masks_.hour == 0 || month_.Values().none();
 
     const CCrontabFieldYear::Bits word(~std::uint64_t{0});
-    const CCrontabFieldYear::Bits& years = year_->Values();
+    const CCrontabFieldYear::Bits& years = year_.Values();
     masks_.year = {(years & word).to_ullong(), ((years >> 64) & word).to_ullong(),
                    (years >> 128).to_ullong()};
 
     // Plain days and last-day offsets do not depend on the weekday a month starts with;
     // plain weekdays repeat one week pattern.
-    const bool byLengthOnly = !dayOfMonth_->IsAnyValue() &&
-                              dayOfMonth_->NearestWeekdayDays().empty() &&
-                              !dayOfMonth_->IsLastWeekdayOfMonth();
-    const bool plainWeekdays = dayOfMonth_->IsAnyValue() && dayOfWeek_->LastWeekdays().empty() &&
-                               dayOfWeek_->NthWeekdays().empty();
-    const std::uint64_t weekdays = dayOfWeek_->Values().to_ulong();
+    const bool byLengthOnly = !dayOfMonth_.IsAnyValue() && !dayOfMonth_.HasNearestWeekdays() &&
+                              !dayOfMonth_.IsLastWeekdayOfMonth();
+    const bool plainWeekdays = dayOfMonth_.IsAnyValue() && !dayOfWeek_.HasSuffixedWeekdays();
+    const std::uint64_t weekdays = dayOfWeek_.Values().to_ulong();
     for (unsigned length = 28; length <= 31; ++length) {
         auto& shapes = masks_.days[length - 28];
         for (unsigned weekday = 0; weekday < 7; ++weekday) {
@@ -202,7 +198,7 @@ CCronTab::CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> da
                     ShiftedDays(CCrontabFieldDayOfMonth::WeekdayDays(weekdays, length, weekday));
             } else {
                 shapes[weekday] = ShiftedDays(
-                    CCrontabFieldDayOfMonth::MonthDays(*dayOfMonth_, *dayOfWeek_, length, weekday));
+                    CCrontabFieldDayOfMonth::MonthDays(dayOfMonth_, dayOfWeek_, length, weekday));
             }
         }
     }
@@ -217,7 +213,7 @@ CCronTab::CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> da
     };
     for (int m = 1; m <= 12; ++m) {
         const bool possible = m == 2 ? anyDay(28) || anyDay(29) : anyDay(DaysInMonth(2001, m));
-        if (possible && month_->Contains(m)) masks_.month |= std::uint64_t{1} << m;
+        if (possible && month_.Contains(m)) masks_.month |= std::uint64_t{1} << m;
     }
 
     // A year whose calendar gives no allowed month a matching day is dropped, so that a

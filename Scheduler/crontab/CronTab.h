@@ -37,15 +37,15 @@ struct CountedMatches {
 
 class CCronTab {
 public:
-    // Takes shared ownership of seven compiled fields; `hasRandomItems` tells that the text
-    // holds `R` items, whose values were drawn for this crontab alone. Raises
-    // CCrontabValidationException "Both dayOfMonth & dayOfWeek have values." unless exactly one of
-    // the two day fields is `?`.
-    CCronTab(std::string text, std::shared_ptr<CCrontabFieldDayOfMonth> dayOfMonth,
-             std::shared_ptr<CCrontabFieldDayOfWeek> dayOfWeek,
-             std::shared_ptr<CCrontabFieldHour> hour, std::shared_ptr<CCrontabFieldMinute> minute,
-             std::shared_ptr<CCrontabFieldMonth> month, std::shared_ptr<CCrontabFieldSecond> second,
-             std::shared_ptr<CCrontabFieldYear> year, bool hasRandomItems = false);
+    // Keeps copies of seven compiled fields; `hasRandomItems` tells that the text holds `R`
+    // items, whose values were drawn for this crontab alone. Raises
+    // CCrontabValidationException "Both dayOfMonth & dayOfWeek have values." unless exactly
+    // one of the two day fields is `?`.
+    CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
+             const CCrontabFieldDayOfWeek& dayOfWeek, const CCrontabFieldHour& hour,
+             const CCrontabFieldMinute& minute, const CCrontabFieldMonth& month,
+             const CCrontabFieldSecond& second, const CCrontabFieldYear& year,
+             bool hasRandomItems = false);
     virtual ~CCronTab() = default;
 
     CCronTab(const CCronTab&) = delete;
@@ -56,13 +56,13 @@ public:
     // True when the text holds `R` items: parsing it again draws other values.
     bool HasRandomItems() const { return hasRandomItems_; }
 
-    const CCrontabFieldDayOfMonth& DayOfMonth() const { return *dayOfMonth_; }
-    const CCrontabFieldDayOfWeek& DayOfWeek() const { return *dayOfWeek_; }
-    const CCrontabFieldHour& Hour() const { return *hour_; }
-    const CCrontabFieldMinute& Minute() const { return *minute_; }
-    const CCrontabFieldMonth& Month() const { return *month_; }
-    const CCrontabFieldSecond& Second() const { return *second_; }
-    const CCrontabFieldYear& Year() const { return *year_; }
+    const CCrontabFieldDayOfMonth& DayOfMonth() const { return dayOfMonth_; }
+    const CCrontabFieldDayOfWeek& DayOfWeek() const { return dayOfWeek_; }
+    const CCrontabFieldHour& Hour() const { return hour_; }
+    const CCrontabFieldMinute& Minute() const { return minute_; }
+    const CCrontabFieldMonth& Month() const { return month_; }
+    const CCrontabFieldSecond& Second() const { return second_; }
+    const CCrontabFieldYear& Year() const { return year_; }
 
 private:
     friend boost::posix_time::ptime FindNext(const CCronTab&, boost::posix_time::ptime);
@@ -87,13 +87,13 @@ private:
     // Whether the day `days` days after 1970-01-01 (up to 2099-12-31) has matching seconds.
     bool DayMatches(std::int64_t days) const;
 
-    std::shared_ptr<CCrontabFieldDayOfMonth> dayOfMonth_;
-    std::shared_ptr<CCrontabFieldDayOfWeek> dayOfWeek_;
-    std::shared_ptr<CCrontabFieldHour> hour_;
-    std::shared_ptr<CCrontabFieldMinute> minute_;
-    std::shared_ptr<CCrontabFieldMonth> month_;
-    std::shared_ptr<CCrontabFieldSecond> second_;
-    std::shared_ptr<CCrontabFieldYear> year_;
+    CCrontabFieldDayOfMonth dayOfMonth_;
+    CCrontabFieldDayOfWeek dayOfWeek_;
+    CCrontabFieldHour hour_;
+    CCrontabFieldMinute minute_;
+    CCrontabFieldMonth month_;
+    CCrontabFieldSecond second_;
+    CCrontabFieldYear year_;
     std::string text_;
     SearchMasks masks_;
     bool hasRandomItems_;

@@ -1,5 +1,7 @@
 #include "CrontabFieldDayOfMonth.h"
 
+#include <bit>
+
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 
 namespace Zent::Scheduler {
@@ -28,6 +30,14 @@ unsigned NearestWeekday(unsigned day, unsigned length, unsigned firstWeekday) {
     }
 }
 
+// The set bits of `mask`, each plus `base`, in ascending order.
+std::set<std::uint16_t> BitsOf(std::uint64_t mask, unsigned base) {
+    std::set<std::uint16_t> values;
+    for (; mask != 0; mask &= mask - 1)
+        values.insert(static_cast<std::uint16_t>(std::countr_zero(mask) + base));
+    return values;
+}
+
 }  // namespace
 
 CCrontabFieldDayOfMonth::CCrontabFieldDayOfMonth(const CCrontabFieldDayOfMonth& dayOfMonth,
@@ -46,48 +56,63 @@ std::uint32_t CCrontabFieldDayOfMonth::MonthDays(const CCrontabFieldDayOfMonth& 
     if (!dayOfMonth.anyValue_) {
         days = static_cast<std::uint32_t>(dayOfMonth.values_.to_ulong()) &
                (DayBit(length) | (DayBit(length) - 1));
-        auto addNearest = [&](unsigned day) {
-            if (day >= 1 && day <= length)
-                days |= DayBit(NearestWeekday(day, length, firstWeekday));
-        };
-        for (std::uint16_t day : dayOfMonth.nearestWeekdayDays_)
-            addNearest(day);
-        if (dayOfMonth.lastWeekdayOfMonth_) addNearest(length);
-        for (std::uint16_t offset : dayOfMonth.lastDayOffsets_) {
-            if (offset < length) days |= DayBit(length - offset);
+        std::uint32_t nearest = dayOfMonth.nearestWeekdayDays_;
+        if (dayOfMonth.lastWeekdayOfMonth_) nearest |= DayBit(length);
+        nearest &= DayBit(length) | (DayBit(length) - 1);
+        for (; nearest != 0; nearest &= nearest - 1) {
+            const unsigned day = std::countr_zero(nearest) + 1;
+            days |= DayBit(NearestWeekday(day, length, firstWeekday));
         }
+        // Offset k names day length - k; offsets of length or more name no day.
+        const std::uint64_t offsets =
+            dayOfMonth.lastDayOffsets_ & ((std::uint64_t{1} << length) - 1);
+        for (std::uint64_t rest = offsets; rest != 0; rest &= rest - 1)
+            days |= DayBit(length - std::countr_zero(rest));
         return days;
     }
 
     days = WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday);
-    for (std::uint16_t weekday : dayOfWeek.LastWeekdays()) {
-        const unsigned lastWeekday = WeekdayOf(length, firstWeekday);
+    const unsigned lastWeekday = WeekdayOf(length, firstWeekday);
+    for (unsigned weekdays = dayOfWeek.lastWeekdays_; weekdays != 0; weekdays &= weekdays - 1) {
+        const unsigned weekday = std::countr_zero(weekdays);
         days |= DayBit(length - (lastWeekday + 7 - weekday) % 7);
     }
-    for (const auto& [weekday, n] : dayOfWeek.NthWeekdays()) {
+    for (std::uint64_t nth = dayOfWeek.nthWeekdays_; nth != 0; nth &= nth - 1) {
+        const unsigned bit = std::countr_zero(nth);
+        const unsigned weekday = bit / 8, n = bit % 8;
         if (n < 1) continue;
         const unsigned firstSuch = 1 + (weekday + 7 - firstWeekday) % 7;
-        const unsigned nth = firstSuch + 7u * (n - 1u);
-        if (nth <= length) days |= DayBit(nth);
+        const unsigned day = firstSuch + 7u * (n - 1u);
+        if (day <= length) days |= DayBit(day);
     }
     return days;
+}
+
+void CCrontabFieldDayOfMonth::Apply(const RangeSpec& r) {
+    if (!(r.hasSuffix && r.suffix.nearestWeekday)) {
+        CCrontabFieldBase::Apply(r);
+        return;
+    }
+    for (std::uint32_t v = r.start; v <= r.end; v += r.step)
+        nearestWeekdayDays_ |= DayBit(v);
 }
 
 void CCrontabFieldDayOfMonth::Compile() {
     if (anyValue_) {
         values_.set();
-        nearestWeekdayDays_.clear();
-        DiscardRanges();
+        nearestWeekdayDays_ = 0;
+        DropRecords();
         return;
     }
-    CompileRanges("Invalid range. DayOfMonth: start=", "Invalid range. DayOfMonth step <= 0",
-                  [this](std::uint32_t v, const RangeSpec& r) {
-                      if (r.hasSuffix && r.suffix.nearestWeekday) {
-                          nearestWeekdayDays_.insert(static_cast<std::uint16_t>(v));
-                      } else {
-                          values_[v - kFirst] = true;
-                      }
-                  });
+    CheckRecords("Invalid range. DayOfMonth: start=", "Invalid range. DayOfMonth step <= 0");
+}
+
+std::set<std::uint16_t> CCrontabFieldDayOfMonth::LastDayOffsets() const {
+    return BitsOf(lastDayOffsets_, 0);
+}
+
+std::set<std::uint16_t> CCrontabFieldDayOfMonth::NearestWeekdayDays() const {
+    return BitsOf(nearestWeekdayDays_, 1);
 }
 
 }  // namespace Zent::Scheduler

@@ -8,7 +8,7 @@
 // which the crontab may fire.
 //
 //     CCrontabFieldDayOfMonth lastDays;          // parsed from "L-3"
-//     lastDays.SetLastDayOffsets({3});
+//     lastDays.AddLastDayOffset(3);
 //     lastDays.Compile();
 //     CCrontabFieldDayOfWeek any;                 // "?"
 //     any.SetAnyValue(true);
@@ -59,26 +59,34 @@ public:
         return static_cast<std::uint32_t>(days & ((std::uint64_t{1} << length) - 1));
     }
 
-    // Set by the parser before Compile.
+    // Set by the parser before Compile. An offset beyond 63 names no day of any month and
+    // is not kept.
     void SetAnyValue(bool anyValue) { anyValue_ = anyValue; }
-    void SetLastDayOffsets(std::set<std::uint16_t> offsets) {
-        lastDayOffsets_ = std::move(offsets);
+    void AddLastDayOffset(std::uint16_t offset) {
+        if (offset < 64) lastDayOffsets_ |= std::uint64_t{1} << offset;
     }
     void SetLastWeekdayOfMonth(bool lastWeekday) { lastWeekdayOfMonth_ = lastWeekday; }
 
-    // Validates the records with the DayOfMonth texts. With `?` every day is set, the
+    // Raises the DayOfMonth text of the first bad record. With `?` every day is set, the
     // nearest-weekday days are emptied and the records are dropped unchecked. A record
-    // with the `W` suffix adds its days to the nearest-weekday days instead of the values.
+    // with the `W` suffix has added its days to the nearest-weekday days instead of the
+    // values.
     void Compile();
 
     bool IsAnyValue() const { return anyValue_; }
-    const std::set<std::uint16_t>& LastDayOffsets() const { return lastDayOffsets_; }
     bool IsLastWeekdayOfMonth() const { return lastWeekdayOfMonth_; }
-    const std::set<std::uint16_t>& NearestWeekdayDays() const { return nearestWeekdayDays_; }
+    bool HasNearestWeekdays() const { return nearestWeekdayDays_ != 0; }
+    // The last-day offsets and the nearest-weekday days as ordered sets, built on each
+    // call for inspection; the searches read the masks.
+    std::set<std::uint16_t> LastDayOffsets() const;
+    std::set<std::uint16_t> NearestWeekdayDays() const;
+
+protected:
+    void Apply(const RangeSpec& r) override;
 
 private:
-    std::set<std::uint16_t> lastDayOffsets_;
-    std::set<std::uint16_t> nearestWeekdayDays_;
+    std::uint64_t lastDayOffsets_ = 0;      // bit k: offset k
+    std::uint32_t nearestWeekdayDays_ = 0;  // bit d - 1: day d
     bool anyValue_ = false;
     bool lastWeekdayOfMonth_ = false;
 };

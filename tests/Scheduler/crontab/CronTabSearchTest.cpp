@@ -65,8 +65,8 @@ bool DayMatches(const CCronTab& tab, bg::date d) {
         for (unsigned offset : dom.LastDayOffsets()) {
             if (offset < length && day == length - offset) return true;
         }
-        std::set<unsigned> targets(dom.NearestWeekdayDays().begin(),
-                                   dom.NearestWeekdayDays().end());
+        const std::set<std::uint16_t> nearest = dom.NearestWeekdayDays();
+        std::set<unsigned> targets(nearest.begin(), nearest.end());
         if (dom.IsLastWeekdayOfMonth()) targets.insert(length);
         const unsigned firstWeekday = bg::date(d.year(), d.month(), 1).day_of_week().as_number();
         for (unsigned target : targets) {
@@ -438,20 +438,18 @@ TEST(CronTabSearchTest, SpecialTimePointsFindNothing) {
 
 TEST(CronTabSearchTest, AFieldWithoutValuesIsReported) {
     auto full = [](auto field) {
-        field->AddEvery(EverySpec());
-        field->Compile();
+        field.AddEvery(EverySpec());
+        field.Compile();
         return field;
     };
-    auto dayOfMonth = std::make_shared<CCrontabFieldDayOfMonth>();
-    dayOfMonth->SetAnyValue(true);
-    dayOfMonth->Compile();
-    auto noSecond = std::make_shared<CCrontabFieldSecond>();
-    noSecond->Compile();
-    const CCronTab tab("* * * ? * *", dayOfMonth, full(std::make_shared<CCrontabFieldDayOfWeek>()),
-                       full(std::make_shared<CCrontabFieldHour>()),
-                       full(std::make_shared<CCrontabFieldMinute>()),
-                       full(std::make_shared<CCrontabFieldMonth>()), noSecond,
-                       full(std::make_shared<CCrontabFieldYear>()));
+    CCrontabFieldDayOfMonth dayOfMonth;
+    dayOfMonth.SetAnyValue(true);
+    dayOfMonth.Compile();
+    CCrontabFieldSecond noSecond;
+    noSecond.Compile();
+    const CCronTab tab("* * * ? * *", dayOfMonth, full(CCrontabFieldDayOfWeek()),
+                       full(CCrontabFieldHour()), full(CCrontabFieldMinute()),
+                       full(CCrontabFieldMonth()), noSecond, full(CCrontabFieldYear()));
     for (bool next : {true, false}) {
         try {
             next ? FindNext(tab, T("2030-01-01 00:00:00"))
