@@ -1,7 +1,6 @@
 #include "CronRangeFinder.h"
 
 #include <ctime>
-#include <map>
 
 #include "CronTabCache.h"
 #include "CrontabScheduler.h"
@@ -54,7 +53,8 @@ std::optional<std::pair<ptime, ptime>> CCronRangeFinder::FindNextRange(ptime now
     const time_duration offset = offset_(now);
     const ptime nowLocal = now + offset;
 
-    std::map<ptime, ptime> ranges;  // by start; the first definition with a start keeps it
+    // The earliest start wins; among equal starts the first definition keeps it.
+    std::optional<std::pair<ptime, ptime>> earliest;
     for (const RangeDefinition& definition : definitions_) {
         const CCrontabScheduler scheduler(cache_->Get(definition.text));
         const ptime comparison = definition.utc ? now : nowLocal;
@@ -63,15 +63,13 @@ std::optional<std::pair<ptime, ptime>> CCronRangeFinder::FindNextRange(ptime now
         const ptime cursor = std::max(comparison - definition.duration, EarliestCursor());
         const ptime start = scheduler.NextOccurrence(cursor, LatestSupportedInstant());
         if (start.is_not_a_date_time()) continue;
-        const ptime end = start + definition.duration;
-        if (definition.utc) {
-            ranges.emplace(start, end);
-        } else {
-            ranges.emplace(start - offset, end - offset);
+        const time_duration shift = definition.utc ? time_duration() : offset;
+        const ptime utcStart = start - shift;
+        if (!earliest || utcStart < earliest->first) {
+            earliest.emplace(utcStart, start + definition.duration - shift);
         }
     }
-    if (ranges.empty()) return std::nullopt;
-    return *ranges.begin();
+    return earliest;
 }
 
 }  // namespace Zent::Scheduler

@@ -147,6 +147,32 @@ constexpr std::array<YearMask, 14> kYearsByCalendar = [] {
     return years;
 }();
 
+// The shape of every month of every calendar: (length - 28) * 7 + the weekday of its 1st,
+// the index of its day set in SearchMasks::days. Month 0 is unused.
+constexpr std::array<std::array<std::uint8_t, 13>, 14> kShapes = [] {
+    std::array<std::array<std::uint8_t, 13>, 14> shapes{};
+    for (int calendar = 0; calendar < 14; ++calendar) {
+        int firstWeekday = calendar % 7;
+        for (int m = 1; m <= 12; ++m) {
+            const int length = m == 2 ? 28 + calendar / 7 : DaysInMonth(2001, m);
+            shapes[calendar][m] = static_cast<std::uint8_t>((length - 28) * 7 + firstWeekday);
+            firstWeekday = (firstWeekday + length) % 7;
+        }
+    }
+    return shapes;
+}();
+
+constexpr std::array<std::uint8_t, 130> kCalendars = [] {
+    std::array<std::uint8_t, 130> calendars{};
+    for (int y = kFirstYear; y <= kLastYear; ++y)
+        calendars[y - kFirstYear] = static_cast<std::uint8_t>(CalendarOf(y));
+    return calendars;
+}();
+
+constexpr int ShapeOf(int year, int month) {
+    return kShapes[kCalendars[year - kFirstYear]][month];
+}
+
 std::uint64_t ShiftedDays(std::uint32_t days) {
     return std::uint64_t{days} << 1;
 }
@@ -184,59 +210,66 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
 
     // Plain days and last-day offsets do not depend on the weekday a month starts with;
     // plain weekdays repeat one week pattern.
-    const bool byLengthOnly = !dayOfMonth_.IsAnyValue() && !dayOfMonth_.HasNearestWeekdays() &&
-                              !dayOfMonth_.IsLastWeekdayOfMonth();
-    const bool plainWeekdays = dayOfMonth_.IsAnyValue() && !dayOfWeek_.HasSuffixedWeekdays();
     const std::uint64_t weekdays = dayOfWeek_.Values().to_ulong();
+    const bool byDayOfMonth = !dayOfMonth_.IsAnyValue();
+    const bool nearestWeekdays =
+        dayOfMonth_.HasNearestWeekdays() || dayOfMonth_.IsLastWeekdayOfMonth();
+    const bool plainWeekdays = !byDayOfMonth && !dayOfWeek_.HasSuffixedWeekdays();
+    // Plain weekdays of the longest month of each first weekday; shorter months cut it.
+    std::array<std::uint32_t, 7> weekdayDays{};
+    if (plainWeekdays) {
+        for (unsigned weekday = 0; weekday < 7; ++weekday)
+            weekdayDays[weekday] = CCrontabFieldDayOfMonth::WeekdayDays(weekdays, 31, weekday);
+    }
     for (unsigned length = 28; length <= 31; ++length) {
-        auto& shapes = masks_.days[length - 28];
+        const std::uint32_t fixed =
+            byDayOfMonth ? CCrontabFieldDayOfMonth::FixedDays(dayOfMonth_, length) : 0;
+        const std::array<std::uint32_t, 7> nearest =
+            nearestWeekdays ? CCrontabFieldDayOfMonth::NearestDays(dayOfMonth_, length)
+                            : std::array<std::uint32_t, 7>{};
         for (unsigned weekday = 0; weekday < 7; ++weekday) {
-            if (byLengthOnly && weekday > 0) {
-                shapes[weekday] = shapes[0];
+            std::uint32_t days = fixed;
+            if (byDayOfMonth) {
+                days |= nearest[weekday];
             } else if (plainWeekdays) {
-                shapes[weekday] =
-                    ShiftedDays(CCrontabFieldDayOfMonth::WeekdayDays(weekdays, length, weekday));
+                days = weekdayDays[weekday] & ((std::uint32_t{2} << (length - 1)) - 1);
             } else {
-                shapes[weekday] = ShiftedDays(
-                    CCrontabFieldDayOfMonth::MonthDays(dayOfMonth_, dayOfWeek_, length, weekday));
+                days = CCrontabFieldDayOfMonth::MonthDays(dayOfMonth_, dayOfWeek_, length, weekday);
             }
+            masks_.days[(length - 28) * 7 + weekday] = ShiftedDays(days);
         }
     }
 
     // A month enters the search only when some month of its shape can have a matching day,
     // so that a day rule no month satisfies (the 30th of February) costs nothing.
-    auto anyDay = [this](unsigned length) {
-        for (std::uint64_t days : masks_.days[length - 28]) {
-            if (days != 0) return true;
-        }
-        return false;
-    };
-    for (int m = 1; m <= 12; ++m) {
-        const bool possible = m == 2 ? anyDay(28) || anyDay(29) : anyDay(DaysInMonth(2001, m));
-        if (possible && month_.Contains(m)) masks_.month |= std::uint64_t{1} << m;
+    std::uint32_t shapesWithDays = 0;
+    for (int shape = 0; shape < 28; ++shape) {
+        if (masks_.days[shape] != 0) shapesWithDays |= std::uint32_t{1} << shape;
     }
+    auto anyDay = [shapesWithDays](unsigned length) {
+        return (shapesWithDays >> ((length - 28) * 7) & 0x7F) != 0;
+    };
+    constexpr std::uint64_t kLongMonths = 0b1'0101'1010'1010;   // bit m: 31 days
+    constexpr std::uint64_t kShortMonths = 0b0'1010'0101'0000;  // bit m: 30 days
+    const std::uint64_t possible = (anyDay(31) ? kLongMonths : 0) |
+                                   (anyDay(30) ? kShortMonths : 0) |
+                                   (anyDay(28) || anyDay(29) ? 0b100 : 0);
+    masks_.month = month_.Values().to_ullong() << 1 & possible;
 
     // A year whose calendar gives no allowed month a matching day is dropped, so that a
     // search never walks such years one by one (the fifth Friday of February in a list of
     // years). Only needed when some month shape has no matching day.
-    bool everyShapeMatches = true;
-    for (const auto& shapes : masks_.days) {
-        for (std::uint64_t days : shapes)
-            everyShapeMatches = everyShapeMatches && days != 0;
-    }
-    if (!everyShapeMatches) {
+    if (shapesWithDays != (std::uint32_t{1} << 28) - 1) {
         YearMask kept{};
         for (int calendar = 0; calendar < 14; ++calendar) {
-            int firstWeekday = calendar % 7;
-            for (int m = 1; m <= 12; ++m) {
-                const int length = m == 2 ? 28 + calendar / 7 : DaysInMonth(2001, m);
-                if ((masks_.month >> m & 1) && masks_.days[length - 28][firstWeekday] != 0) {
-                    for (int word = 0; word < 3; ++word)
-                        kept[word] |= kYearsByCalendar[calendar][word];
-                    break;
-                }
-                firstWeekday = (firstWeekday + length) % 7;
+            bool matches = false;
+            for (std::uint64_t months = masks_.month; months != 0 && !matches;
+                 months &= months - 1) {
+                matches = shapesWithDays >> kShapes[calendar][std::countr_zero(months)] & 1;
             }
+            if (!matches) continue;
+            for (int word = 0; word < 3; ++word)
+                kept[word] |= kYearsByCalendar[calendar][word];
         }
         for (int word = 0; word < 3; ++word)
             masks_.year[word] &= kept[word];
@@ -244,8 +277,7 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
 }
 
 std::uint64_t CCronTab::DayMask(int year, int month) const {
-    const int firstWeekday = WeekdayOf(DaysFromCivil(year, month, 1));
-    return masks_.days[DaysInMonth(year, month) - 28][firstWeekday];
+    return masks_.days[ShapeOf(year, month)];
 }
 
 bool CCronTab::DayMatches(std::int64_t days) const {
@@ -302,10 +334,9 @@ int PreviousInDay(const Masks& k, Clock to) {
 
 // The matching days of the month that holds `days`, when its year and month are allowed.
 template <typename Masks>
-std::uint64_t DaysAround(const Masks& k, std::int64_t days, const CivilDate& c) {
+std::uint64_t DaysAround(const Masks& k, const CivilDate& c) {
     if (!HasYear(k.year, c.year) || !(k.month >> c.month & 1)) return 0;
-    const int firstWeekday = WeekdayOf(days - (c.day - 1));
-    return k.days[DaysInMonth(c.year, c.month) - 28][firstWeekday];
+    return k.days[ShapeOf(c.year, c.month)];
 }
 
 }  // namespace
@@ -319,7 +350,7 @@ boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::pt
     const std::int64_t today = seconds / kSecondsPerDay;
     const Clock clock = ClockOf(static_cast<int>(seconds % kSecondsPerDay));
     const CivilDate start = CivilFromDays(today);
-    if (DaysAround(k, today, start) >> start.day & 1) {
+    if (DaysAround(k, start) >> start.day & 1) {
         const int second = NextInDay(k, clock);
         if (second >= 0) return TimeOf(today * kSecondsPerDay + second);
     }
@@ -360,7 +391,7 @@ boost::posix_time::ptime FindPrevious(const CCronTab& crontab, boost::posix_time
     const std::int64_t today = seconds / kSecondsPerDay;
     const Clock clock = ClockOf(static_cast<int>(seconds % kSecondsPerDay));
     const CivilDate start = CivilFromDays(today);
-    if (DaysAround(k, today, start) >> start.day & 1) {
+    if (DaysAround(k, start) >> start.day & 1) {
         const int second = PreviousInDay(k, clock);
         if (second >= 0) return TimeOf(today * kSecondsPerDay + second);
     }
@@ -405,7 +436,9 @@ struct DayRanks {
         : k(masks),
           perMinute(static_cast<std::uint64_t>(std::popcount(k.second))),
           perHour(perMinute * static_cast<std::uint64_t>(std::popcount(k.minute))),
-          perDay(perHour * static_cast<std::uint64_t>(std::popcount(k.hour))) {}
+          perDay(perHour * static_cast<std::uint64_t>(std::popcount(k.hour))),
+          lastOfDay((63 - std::countl_zero(k.hour)) * 3600 +
+                    (63 - std::countl_zero(k.minute)) * 60 + 63 - std::countl_zero(k.second)) {}
 
     // How many matches lie before second `secondOfDay` (0..86400) of the day.
     std::uint64_t Before(int secondOfDay) const {
@@ -421,6 +454,7 @@ struct DayRanks {
 
     // The second of the day of the match ranked `rank` (< perDay).
     int At(std::uint64_t rank) const {
+        if (rank + 1 == perDay) return lastOfDay;
         const int hour = NthBit(k.hour, rank / perHour);
         const int minute = NthBit(k.minute, rank % perHour / perMinute);
         const int second = NthBit(k.second, rank % perMinute);
@@ -431,6 +465,7 @@ struct DayRanks {
     std::uint64_t perMinute;
     std::uint64_t perHour;
     std::uint64_t perDay;
+    int lastOfDay;  // the second of the day of the last match
 };
 
 }  // namespace
@@ -472,22 +507,25 @@ CountedMatches FindNth(const CCronTab& crontab, boost::posix_time::ptime after,
     } else if (!countDay(firstDay, firstSecond, kSecondsPerDay - 1)) {
         // The whole days in between, a month (or a year without matches) at a time.
         bool found = false;
-        for (std::int64_t day = firstDay + 1; day < lastDay;) {
-            const CivilDate c = CivilFromDays(day);
-            if (!HasYear(k.year, c.year)) {
-                const int year = NextYear(k.year, c.year + 1);
-                if (year < 0) break;
-                day = DaysFromCivil(year, 1, 1);
+        const std::int64_t firstWhole = firstDay + 1;
+        const CivilDate c = CivilFromDays(firstWhole);
+        int y = c.year, m = c.month, fromDay = c.day;
+        std::int64_t monthStart = firstWhole - (c.day - 1);
+        while (monthStart + fromDay - 1 < lastDay) {
+            if (!HasYear(k.year, y)) {
+                y = NextYear(k.year, y + 1);
+                if (y < 0) break;
+                m = fromDay = 1;
+                monthStart = DaysFromCivil(y, 1, 1);
                 continue;
             }
-            const std::int64_t monthStart = day - (c.day - 1);
-            const std::int64_t through =
-                std::min<std::int64_t>(monthStart + DaysInMonth(c.year, c.month) - 1, lastDay - 1);
-            const int lastDayOfRange = static_cast<int>(through - monthStart + 1);
-            const std::uint64_t days = (k.month >> c.month & 1)
-                                           ? crontab.DayMask(c.year, c.month) & ~BitsBelow(c.day) &
-                                                 BitsBelow(lastDayOfRange + 1)
-                                           : 0;
+            const int length = DaysInMonth(y, m);
+            const int toDay =
+                static_cast<int>(std::min<std::int64_t>(length, lastDay - 1 - monthStart + 1));
+            const std::uint64_t days =
+                (k.month >> m & 1)
+                    ? crontab.DayMask(y, m) & ~BitsBelow(fromDay) & BitsBelow(toDay + 1)
+                    : 0;
             const std::uint64_t matches = std::popcount(days) * ranks.perDay;
             const std::uint64_t wanted = n - counted;
             if (matches >= wanted) {
@@ -500,10 +538,16 @@ CountedMatches FindNth(const CCronTab& crontab, boost::posix_time::ptime after,
             }
             if (days != 0) {
                 counted += matches;
-                lastMatch = (monthStart + 62 - std::countl_zero(days)) * kSecondsPerDay +
-                            ranks.At(ranks.perDay - 1);
+                lastMatch =
+                    (monthStart + 62 - std::countl_zero(days)) * kSecondsPerDay + ranks.lastOfDay;
             }
-            day = through + 1;
+            monthStart += length;
+            fromDay = 1;
+            if (++m > 12) {
+                m = 1;
+                ++y;
+                if (y > kLastYear) break;
+            }
         }
         if (!found) countDay(lastDay, 0, lastSecond);
     }

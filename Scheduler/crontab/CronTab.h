@@ -76,10 +76,10 @@ private:
         std::uint64_t second = 0;
         std::uint64_t minute = 0;
         std::uint64_t hour = 0;
-        std::uint64_t month = 0;              // only months that can have a matching day at all
-        std::array<std::uint64_t, 3> year{};  // only years with a matching day
-        std::array<std::array<std::uint64_t, 7>, 4> days{};  // [length - 28][first weekday]
-        bool hasEmptyField = false;  // only a crontab built by hand can lack values
+        std::uint64_t month = 0;               // only months that can have a matching day at all
+        std::array<std::uint64_t, 3> year{};   // only years with a matching day
+        std::array<std::uint64_t, 28> days{};  // by shape: (length - 28) * 7 + first weekday
+        bool hasEmptyField = false;            // only a crontab built by hand can lack values
     };
 
     // The matching days of one month, bit d for day d.

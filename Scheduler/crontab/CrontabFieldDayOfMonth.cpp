@@ -16,11 +16,11 @@ unsigned WeekdayOf(unsigned day, unsigned firstWeekday) {
     return (firstWeekday + day - 1) % 7;
 }
 
-// The weekday nearest to `day` without leaving the month: a Saturday moves to the Friday
-// before (to the Monday after when it is the 1st), a Sunday to the Monday after (to the
-// Friday before when it is the last day).
-unsigned NearestWeekday(unsigned day, unsigned length, unsigned firstWeekday) {
-    switch (WeekdayOf(day, firstWeekday)) {
+// The weekday nearest to `day`, which falls on `weekday`, without leaving the month: a
+// Saturday moves to the Friday before (to the Monday after when it is the 1st), a Sunday to
+// the Monday after (to the Friday before when it is the last day).
+unsigned NearestWeekday(unsigned day, unsigned length, unsigned weekday) {
+    switch (weekday) {
         case 6:
             return day == 1 ? day + 2 : day - 1;
         case 0:
@@ -49,29 +49,44 @@ CCrontabFieldDayOfMonth::CCrontabFieldDayOfMonth(const CCrontabFieldDayOfMonth& 
     values_ = Bits(days);
 }
 
+std::uint32_t CCrontabFieldDayOfMonth::FixedDays(const CCrontabFieldDayOfMonth& dayOfMonth,
+                                                 unsigned length) {
+    const std::uint32_t month = DayBit(length) | (DayBit(length) - 1);
+    std::uint32_t days = static_cast<std::uint32_t>(dayOfMonth.values_.to_ulong()) & month;
+    // Offset k names day length - k; offsets of length or more name no day.
+    const std::uint64_t offsets = dayOfMonth.lastDayOffsets_ & ((std::uint64_t{1} << length) - 1);
+    for (std::uint64_t rest = offsets; rest != 0; rest &= rest - 1)
+        days |= DayBit(length - std::countr_zero(rest));
+    return days;
+}
+
+std::array<std::uint32_t, 7> CCrontabFieldDayOfMonth::NearestDays(
+    const CCrontabFieldDayOfMonth& dayOfMonth, unsigned length) {
+    std::uint32_t nearest = dayOfMonth.nearestWeekdayDays_;
+    if (dayOfMonth.lastWeekdayOfMonth_) nearest |= DayBit(length);
+    nearest &= DayBit(length) | (DayBit(length) - 1);
+    std::array<std::uint32_t, 7> days{};
+    for (; nearest != 0; nearest &= nearest - 1) {
+        const unsigned day = std::countr_zero(nearest) + 1;
+        // The weekday of `day` in a month that starts on a Sunday, then one later for
+        // each later first weekday.
+        unsigned weekday = (day - 1) % 7;
+        for (std::uint32_t& shape : days) {
+            shape |= DayBit(NearestWeekday(day, length, weekday));
+            weekday = weekday == 6 ? 0 : weekday + 1;
+        }
+    }
+    return days;
+}
+
 std::uint32_t CCrontabFieldDayOfMonth::MonthDays(const CCrontabFieldDayOfMonth& dayOfMonth,
                                                  const CCrontabFieldDayOfWeek& dayOfWeek,
                                                  unsigned length, unsigned firstWeekday) {
-    std::uint32_t days = 0;
     if (!dayOfMonth.anyValue_) {
-        days = static_cast<std::uint32_t>(dayOfMonth.values_.to_ulong()) &
-               (DayBit(length) | (DayBit(length) - 1));
-        std::uint32_t nearest = dayOfMonth.nearestWeekdayDays_;
-        if (dayOfMonth.lastWeekdayOfMonth_) nearest |= DayBit(length);
-        nearest &= DayBit(length) | (DayBit(length) - 1);
-        for (; nearest != 0; nearest &= nearest - 1) {
-            const unsigned day = std::countr_zero(nearest) + 1;
-            days |= DayBit(NearestWeekday(day, length, firstWeekday));
-        }
-        // Offset k names day length - k; offsets of length or more name no day.
-        const std::uint64_t offsets =
-            dayOfMonth.lastDayOffsets_ & ((std::uint64_t{1} << length) - 1);
-        for (std::uint64_t rest = offsets; rest != 0; rest &= rest - 1)
-            days |= DayBit(length - std::countr_zero(rest));
-        return days;
+        return FixedDays(dayOfMonth, length) | NearestDays(dayOfMonth, length)[firstWeekday];
     }
 
-    days = WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday);
+    std::uint32_t days = WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday);
     const unsigned lastWeekday = WeekdayOf(length, firstWeekday);
     for (unsigned weekdays = dayOfWeek.lastWeekdays_; weekdays != 0; weekdays &= weekdays - 1) {
         const unsigned weekday = std::countr_zero(weekdays);

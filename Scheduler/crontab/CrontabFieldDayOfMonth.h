@@ -19,6 +19,7 @@
 // Exactly one of the two day fields is `?`: when the day of month is `?` the day of week
 // decides (plain weekdays, `dL`, `d#n`); otherwise the day of month decides alone.
 
+#include <array>
 #include <cstdint>
 #include <set>
 
@@ -47,6 +48,14 @@ public:
     static std::uint32_t MonthDays(const CCrontabFieldDayOfMonth& dayOfMonth,
                                    const CCrontabFieldDayOfWeek& dayOfWeek, unsigned length,
                                    unsigned firstWeekday);
+
+    // The parts of MonthDays for a day-of-month field that decides: the plain days and
+    // last-day offsets, which depend on the length alone, and the nearest weekdays (`dW`,
+    // `LW`), which depend on the first weekday too.
+    static std::uint32_t FixedDays(const CCrontabFieldDayOfMonth& dayOfMonth, unsigned length);
+    // The nearest weekdays for each first weekday (0 = Sunday) of the month.
+    static std::array<std::uint32_t, 7> NearestDays(const CCrontabFieldDayOfMonth& dayOfMonth,
+                                                    unsigned length);
 
     // The days (bit d - 1 for day d) of a month of `length` days starting on `firstWeekday`
     // that fall on one of `weekdays` (bit w for weekday w, 0 = Sunday).

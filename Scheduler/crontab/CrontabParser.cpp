@@ -1,8 +1,8 @@
 #include "CrontabParser.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
-#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -211,19 +211,32 @@ private:
 // A field whose values are words of a table (months, weekdays) rather than plain numbers.
 class CCrontabParser::CCronMonthParser : public CCronFieldParser {
 public:
+    // Groups the words by their first letter, so that a lookup compares only a few.
     template <typename Field, std::size_t N>
     CCronMonthParser(const RandomSource& random, Field& field, const NameEntry (&names)[N])
-        : CCronFieldParser(random, field), names_(names, names + N) {}
+        : CCronFieldParser(random, field), names_(names, names + N) {
+        std::stable_sort(names_.begin(), names_.end(), [](const NameEntry& a, const NameEntry& b) {
+            return a.name[0] < b.name[0];
+        });
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            auto& [begin, end] = byFirst_[static_cast<unsigned char>(names_[i].name[0])];
+            if (begin == end) begin = static_cast<std::uint8_t>(i);
+            end = static_cast<std::uint8_t>(i + 1);
+        }
+    }
 
     // The value of the longest table word at the start of [first, last) and its length,
     // or length 0 when no word matches.
     std::pair<std::uint16_t, std::size_t> Lookup(Iterator first, Iterator last) const {
         std::pair<std::uint16_t, std::size_t> best{0, 0};
         const auto available = static_cast<std::size_t>(last - first);
-        for (const NameEntry& entry : names_) {
+        if (available == 0) return best;
+        const auto [begin, end] = byFirst_[static_cast<unsigned char>(AsciiLower(*first))];
+        for (std::size_t e = begin; e < end; ++e) {
+            const NameEntry& entry = names_[e];
             const std::size_t length = entry.name.size();
             if (length <= best.second || length > available) continue;
-            std::size_t i = 0;
+            std::size_t i = 1;
             while (i < length && AsciiLower(first[i]) == entry.name[i])
                 ++i;
             if (i == length) best = {entry.value, length};
@@ -232,7 +245,8 @@ public:
     }
 
 private:
-    std::span<const NameEntry> names_;
+    std::vector<NameEntry> names_;
+    std::array<std::pair<std::uint8_t, std::uint8_t>, 256> byFirst_{};  // [begin, end) by letter
 };
 
 namespace {
