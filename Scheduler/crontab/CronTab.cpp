@@ -15,11 +15,6 @@ constexpr int kLastYear = 2099;
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
 
-const ptime& Epoch() {
-    static const ptime epoch(boost::gregorian::date(1970, 1, 1));
-    return epoch;
-}
-
 // Days from 1970-01-01 to a date of 1970..2099 and back. In 1901..2099 every fourth year
 // is a leap year, so four-year cycles of years that begin on March 1st (the leap day
 // closing the cycle) need only small constant divisions.
@@ -55,17 +50,21 @@ static_assert(CivilFromDays(DaysFromCivil(2099, 12, 31)).year == 2099);
 // The first second of 2100: no search goes past it.
 constexpr std::int64_t kEndOfRange = std::int64_t{DaysFromCivil(2099, 12, 31) + 1} * kSecondsPerDay;
 
-// Whole seconds from 1970-01-01 00:00:00 to a real time point, rounded down.
-std::int64_t SecondsOf(const ptime& t) {
-    const std::int64_t ticks = (t - Epoch()).ticks();
-    constexpr std::int64_t perSecond = boost::posix_time::time_duration::ticks_per_second();
-    return ticks / perSecond - (ticks % perSecond < 0);
-}
+// The count of microseconds ptime keeps for 1970-01-01 00:00:00: day number 2440588 of
+// the date library's calendar.
+constexpr std::int64_t kEpochTicks =
+    std::int64_t{2440588} * kSecondsPerDay * kMicrosecondsPerSecond;
+
+static_assert(boost::posix_time::time_duration::ticks_per_second() == kMicrosecondsPerSecond);
 
 ptime TimeOf(std::int64_t seconds) {
-    static const std::int64_t epochTicks =
-        ptime::time_rep_type(Epoch().date(), boost::posix_time::time_duration()).time_count();
-    return ptime(ptime::time_rep_type(epochTicks + seconds * kMicrosecondsPerSecond));
+    return ptime(ptime::time_rep_type(kEpochTicks + seconds * kMicrosecondsPerSecond));
+}
+
+// Whole seconds from 1970-01-01 00:00:00 to a real time point, rounded down.
+std::int64_t SecondsOf(const ptime& t) {
+    const std::int64_t ticks = (t - TimeOf(0)).ticks();
+    return ticks / kMicrosecondsPerSecond - (ticks % kMicrosecondsPerSecond < 0);
 }
 
 constexpr bool IsLeapYear(int y) {
@@ -110,7 +109,7 @@ std::uint64_t BitsBelow(int bit) {
 using YearMask = std::array<std::uint64_t, 3>;
 
 bool HasYear(const YearMask& years, int y) {
-    const int index = y - kFirstYear;
+    const auto index = static_cast<unsigned>(y - kFirstYear);
     return (years[index / 64] >> (index % 64)) & 1;
 }
 
@@ -256,18 +255,21 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
                                    (anyDay(28) || anyDay(29) ? 0b100 : 0);
     masks_.month = month_.Values().to_ullong() << 1 & possible;
 
-    // A year whose calendar gives no allowed month a matching day is dropped, so that a
-    // search never walks such years one by one (the fifth Friday of February in a list of
-    // years). Only needed when some month shape has no matching day.
+    // The months with a matching day in each of the 14 calendars, and the years whose
+    // calendar has none dropped, so that a search never walks such months or years one by
+    // one (the fifth Friday of February in a list of years). Only needed when some month
+    // shape has no matching day.
+    masks_.monthsByCalendar.fill(masks_.month);
     if (shapesWithDays != (std::uint32_t{1} << 28) - 1) {
         YearMask kept{};
         for (int calendar = 0; calendar < 14; ++calendar) {
-            bool matches = false;
-            for (std::uint64_t months = masks_.month; months != 0 && !matches;
-                 months &= months - 1) {
-                matches = shapesWithDays >> kShapes[calendar][std::countr_zero(months)] & 1;
+            std::uint64_t months = 0;
+            for (std::uint64_t rest = masks_.month; rest != 0; rest &= rest - 1) {
+                const int m = std::countr_zero(rest);
+                if (shapesWithDays >> kShapes[calendar][m] & 1) months |= std::uint64_t{1} << m;
             }
-            if (!matches) continue;
+            masks_.monthsByCalendar[calendar] = static_cast<std::uint16_t>(months);
+            if (months == 0) continue;
             for (int word = 0; word < 3; ++word)
                 kept[word] |= kYearsByCalendar[calendar][word];
         }
@@ -365,7 +367,8 @@ boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::pt
             y = year;
             mo = d = 1;
         }
-        for (int month; (month = NextBit(k.month, mo)) >= 0; ++mo, d = 1) {
+        const std::uint64_t months = k.monthsByCalendar[kCalendars[y - kFirstYear]];
+        for (int month; (month = NextBit(months, mo)) >= 0; ++mo, d = 1) {
             if (month != mo) {
                 mo = month;
                 d = 1;
@@ -407,7 +410,8 @@ boost::posix_time::ptime FindPrevious(const CCronTab& crontab, boost::posix_time
             mo = 12;
             d = 31;
         }
-        for (int month; (month = PrevBit(k.month, mo)) >= 0; --mo, d = 31) {
+        const std::uint64_t months = k.monthsByCalendar[kCalendars[y - kFirstYear]];
+        for (int month; (month = PrevBit(months, mo)) >= 0; --mo, d = 31) {
             if (month != mo) {
                 mo = month;
                 d = 31;

@@ -76,8 +76,11 @@ private:
         std::uint64_t second = 0;
         std::uint64_t minute = 0;
         std::uint64_t hour = 0;
-        std::uint64_t month = 0;               // only months that can have a matching day at all
-        std::array<std::uint64_t, 3> year{};   // only years with a matching day
+        std::uint64_t month = 0;              // only months that can have a matching day at all
+        std::array<std::uint64_t, 3> year{};  // only years with a matching day
+        // the months of `month` with a matching day, by calendar (leap * 7 + weekday of
+        // January 1st)
+        std::array<std::uint16_t, 14> monthsByCalendar{};
         std::array<std::uint64_t, 28> days{};  // by shape: (length - 28) * 7 + first weekday
         bool hasEmptyField = false;            // only a crontab built by hand can lack values
     };

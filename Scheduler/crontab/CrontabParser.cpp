@@ -390,13 +390,14 @@ struct CCrontabParser::Grammars {
         const std::array<const Rule*, 7> rules = {&secondRule,     &minuteRule, &hourRule,
                                                   &dayOfMonthRule, &monthRule,  &dayOfWeekRule,
                                                   &yearRule};
+        const std::array<CCronFieldParser*, 7> collectors = Collectors();
         for (std::size_t i = 0; i < rules.size(); ++i) {
             Iterator first = tokens[i].data();
             const Iterator last = first + tokens[i].size();
             if (!qi::parse(first, last, *rules[i]) || first != last) {
                 throw CCrontabValidationException(kFieldFailures[i]);
             }
-            Collectors()[i]->Flush();
+            collectors[i]->Flush();
         }
     }
 
