@@ -161,6 +161,16 @@ constexpr std::array<std::array<std::uint8_t, 13>, 14> kShapes = [] {
     return shapes;
 }();
 
+// The months of each calendar that have a given shape: kMonthsByShape[shape][calendar].
+constexpr std::array<std::array<std::uint16_t, 14>, 28> kMonthsByShape = [] {
+    std::array<std::array<std::uint16_t, 14>, 28> months{};
+    for (int calendar = 0; calendar < 14; ++calendar) {
+        for (int m = 1; m <= 12; ++m)
+            months[kShapes[calendar][m]][calendar] |= static_cast<std::uint16_t>(1u << m);
+    }
+    return months;
+}();
+
 constexpr std::array<std::uint8_t, 130> kCalendars = [] {
     std::array<std::uint8_t, 130> calendars{};
     for (int y = kFirstYear; y <= kLastYear; ++y)
@@ -259,17 +269,37 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
     // calendar has none dropped, so that a search never walks such months or years one by
     // one (the fifth Friday of February in a list of years). Only needed when some month
     // shape has no matching day.
+    // Every day of every month and year allowed, or a plain set of weekdays: a day matches
+    // by its weekday alone.
+    const bool everyYear = masks_.year[0] == ~std::uint64_t{0} &&
+                           masks_.year[1] == ~std::uint64_t{0} && masks_.year[2] == 0b11;
+    if (everyYear && masks_.month == 0b1'1111'1111'1110) {
+        bool everyDay = true;
+        for (unsigned length = 28; length <= 31; ++length) {
+            for (unsigned weekday = 0; weekday < 7; ++weekday) {
+                everyDay = everyDay && masks_.days[(length - 28) * 7 + weekday] ==
+                                           ((std::uint64_t{1} << length) - 1) << 1;
+            }
+        }
+        if (everyDay) {
+            masks_.weekdaysOnly = 0x7F;
+        } else if (plainWeekdays) {
+            masks_.weekdaysOnly = static_cast<std::uint8_t>(weekdays);
+        }
+    }
     masks_.monthsByCalendar.fill(masks_.month);
     if (shapesWithDays != (std::uint32_t{1} << 28) - 1) {
+        std::array<std::uint16_t, 14> months{};
+        for (std::uint32_t rest = shapesWithDays; rest != 0; rest &= rest - 1) {
+            const auto& byCalendar = kMonthsByShape[std::countr_zero(rest)];
+            for (int calendar = 0; calendar < 14; ++calendar)
+                months[calendar] |= byCalendar[calendar];
+        }
         YearMask kept{};
         for (int calendar = 0; calendar < 14; ++calendar) {
-            std::uint64_t months = 0;
-            for (std::uint64_t rest = masks_.month; rest != 0; rest &= rest - 1) {
-                const int m = std::countr_zero(rest);
-                if (shapesWithDays >> kShapes[calendar][m] & 1) months |= std::uint64_t{1} << m;
-            }
-            masks_.monthsByCalendar[calendar] = static_cast<std::uint16_t>(months);
-            if (months == 0) continue;
+            masks_.monthsByCalendar[calendar] =
+                static_cast<std::uint16_t>(months[calendar] & masks_.month);
+            if (masks_.monthsByCalendar[calendar] == 0) continue;
             for (int word = 0; word < 3; ++word)
                 kept[word] |= kYearsByCalendar[calendar][word];
         }
@@ -334,11 +364,14 @@ int PreviousInDay(const Masks& k, Clock to) {
     return hour * 3600 + (63 - std::countl_zero(k.minute)) * 60 + 63 - std::countl_zero(k.second);
 }
 
-// The matching days of the month that holds `days`, when its year and month are allowed.
+// Whether the day `days` days after 1970-01-01 matches; the common day rules (every day,
+// plain weekdays, every year and month) answer without calendar work.
 template <typename Masks>
-std::uint64_t DaysAround(const Masks& k, const CivilDate& c) {
-    if (!HasYear(k.year, c.year) || !(k.month >> c.month & 1)) return 0;
-    return k.days[ShapeOf(c.year, c.month)];
+bool DayOf(const Masks& k, std::int64_t days) {
+    if (k.weekdaysOnly != 0) return k.weekdaysOnly >> WeekdayOf(days) & 1;
+    const CivilDate c = CivilFromDays(days);
+    return HasYear(k.year, c.year) && (k.month >> c.month & 1) &&
+           (k.days[ShapeOf(c.year, c.month)] >> c.day & 1);
 }
 
 }  // namespace
@@ -351,11 +384,11 @@ boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::pt
     if (seconds < 0 || seconds >= kEndOfRange) return {};
     const std::int64_t today = seconds / kSecondsPerDay;
     const Clock clock = ClockOf(static_cast<int>(seconds % kSecondsPerDay));
-    const CivilDate start = CivilFromDays(today);
-    if (DaysAround(k, start) >> start.day & 1) {
+    if (DayOf(k, today)) {
         const int second = NextInDay(k, clock);
         if (second >= 0) return TimeOf(today * kSecondsPerDay + second);
     }
+    const CivilDate start = CivilFromDays(today);
     if (k.month == 0) return {};  // no month ever has a matching day
 
     // From the day after: the first second of the first matching day.
@@ -393,11 +426,11 @@ boost::posix_time::ptime FindPrevious(const CCronTab& crontab, boost::posix_time
     if (seconds < 0) return {};
     const std::int64_t today = seconds / kSecondsPerDay;
     const Clock clock = ClockOf(static_cast<int>(seconds % kSecondsPerDay));
-    const CivilDate start = CivilFromDays(today);
-    if (DaysAround(k, start) >> start.day & 1) {
+    if (DayOf(k, today)) {
         const int second = PreviousInDay(k, clock);
         if (second >= 0) return TimeOf(today * kSecondsPerDay + second);
     }
+    const CivilDate start = CivilFromDays(today);
     if (k.month == 0) return {};
 
     // From the day before: the last second of the last matching day.

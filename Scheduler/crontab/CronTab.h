@@ -82,7 +82,10 @@ private:
         // January 1st)
         std::array<std::uint16_t, 14> monthsByCalendar{};
         std::array<std::uint64_t, 28> days{};  // by shape: (length - 28) * 7 + first weekday
-        bool hasEmptyField = false;            // only a crontab built by hand can lack values
+        // set when every year and month is allowed and a day matches by its weekday alone
+        // (bit w: weekday w), as for `*` and plain weekday lists
+        std::uint8_t weekdaysOnly = 0;
+        bool hasEmptyField = false;  // only a crontab built by hand can lack values
     };
 
     // The matching days of one month, bit d for day d.
