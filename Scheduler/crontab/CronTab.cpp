@@ -226,7 +226,7 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
     const bool plainWeekdays = !byDayOfMonth && !dayOfWeek_.HasSuffixedWeekdays();
     // Plain weekdays of the longest month of each first weekday; shorter months cut it.
     std::array<std::uint32_t, 7> weekdayDays{};
-    if (plainWeekdays) {
+    if (!byDayOfMonth) {
         for (unsigned weekday = 0; weekday < 7; ++weekday)
             weekdayDays[weekday] = CCrontabFieldDayOfMonth::WeekdayDays(weekdays, 31, weekday);
     }
@@ -240,10 +240,12 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
             std::uint32_t days = fixed;
             if (byDayOfMonth) {
                 days |= nearest[weekday];
-            } else if (plainWeekdays) {
-                days = weekdayDays[weekday] & ((std::uint32_t{2} << (length - 1)) - 1);
             } else {
-                days = CCrontabFieldDayOfMonth::MonthDays(dayOfMonth_, dayOfWeek_, length, weekday);
+                days = weekdayDays[weekday] & ((std::uint32_t{2} << (length - 1)) - 1);
+                if (!plainWeekdays) {
+                    days |=
+                        CCrontabFieldDayOfMonth::SuffixedWeekdayDays(dayOfWeek_, length, weekday);
+                }
             }
             masks_.days[(length - 28) * 7 + weekday] = ShiftedDays(days);
         }

@@ -86,7 +86,13 @@ std::uint32_t CCrontabFieldDayOfMonth::MonthDays(const CCrontabFieldDayOfMonth& 
         return FixedDays(dayOfMonth, length) | NearestDays(dayOfMonth, length)[firstWeekday];
     }
 
-    std::uint32_t days = WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday);
+    return WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday) |
+           SuffixedWeekdayDays(dayOfWeek, length, firstWeekday);
+}
+
+std::uint32_t CCrontabFieldDayOfMonth::SuffixedWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
+                                                           unsigned length, unsigned firstWeekday) {
+    std::uint32_t days = 0;
     const unsigned lastWeekday = WeekdayOf(length, firstWeekday);
     for (unsigned weekdays = dayOfWeek.lastWeekdays_; weekdays != 0; weekdays &= weekdays - 1) {
         const unsigned weekday = std::countr_zero(weekdays);

@@ -57,6 +57,11 @@ public:
     static std::array<std::uint32_t, 7> NearestDays(const CCrontabFieldDayOfMonth& dayOfMonth,
                                                     unsigned length);
 
+    // The part of MonthDays for a day-of-week field that decides that its suffixed items
+    // give: the last (`dL`) and n-th (`d#n`) weekdays of the month.
+    static std::uint32_t SuffixedWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
+                                             unsigned length, unsigned firstWeekday);
+
     // The days (bit d - 1 for day d) of a month of `length` days starting on `firstWeekday`
     // that fall on one of `weekdays` (bit w for weekday w, 0 = Sunday).
     static std::uint32_t WeekdayDays(std::uint64_t weekdays, unsigned length,
