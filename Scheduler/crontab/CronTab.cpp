@@ -366,14 +366,11 @@ int PreviousInDay(const Masks& k, Clock to) {
     return hour * 3600 + (63 - std::countl_zero(k.minute)) * 60 + 63 - std::countl_zero(k.second);
 }
 
-// Whether the day `days` days after 1970-01-01 matches; the common day rules (every day,
-// plain weekdays, every year and month) answer without calendar work.
+// The matching days of the month of `c`, when its year and month are allowed.
 template <typename Masks>
-bool DayOf(const Masks& k, std::int64_t days) {
-    if (k.weekdaysOnly != 0) return k.weekdaysOnly >> WeekdayOf(days) & 1;
-    const CivilDate c = CivilFromDays(days);
-    return HasYear(k.year, c.year) && (k.month >> c.month & 1) &&
-           (k.days[ShapeOf(c.year, c.month)] >> c.day & 1);
+std::uint64_t DaysAround(const Masks& k, const CivilDate& c) {
+    if (!HasYear(k.year, c.year) || !(k.month >> c.month & 1)) return 0;
+    return k.days[ShapeOf(c.year, c.month)];
 }
 
 }  // namespace
@@ -386,11 +383,16 @@ boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::pt
     if (seconds < 0 || seconds >= kEndOfRange) return {};
     const std::int64_t today = seconds / kSecondsPerDay;
     const Clock clock = ClockOf(static_cast<int>(seconds % kSecondsPerDay));
-    if (DayOf(k, today)) {
+    // The civil date only when the day rule needs it, or the search goes on past today.
+    const bool byWeekday = k.weekdaysOnly != 0;
+    CivilDate start{};
+    if (!byWeekday) start = CivilFromDays(today);
+    if (byWeekday ? k.weekdaysOnly >> WeekdayOf(today) & 1
+                  : DaysAround(k, start) >> start.day & 1) {
         const int second = NextInDay(k, clock);
         if (second >= 0) return TimeOf(today * kSecondsPerDay + second);
     }
-    const CivilDate start = CivilFromDays(today);
+    if (byWeekday) start = CivilFromDays(today);
     if (k.month == 0) return {};  // no month ever has a matching day
 
     // From the day after: the first second of the first matching day.
@@ -428,11 +430,16 @@ boost::posix_time::ptime FindPrevious(const CCronTab& crontab, boost::posix_time
     if (seconds < 0) return {};
     const std::int64_t today = seconds / kSecondsPerDay;
     const Clock clock = ClockOf(static_cast<int>(seconds % kSecondsPerDay));
-    if (DayOf(k, today)) {
+    // The civil date only when the day rule needs it, or the search goes on past today.
+    const bool byWeekday = k.weekdaysOnly != 0;
+    CivilDate start{};
+    if (!byWeekday) start = CivilFromDays(today);
+    if (byWeekday ? k.weekdaysOnly >> WeekdayOf(today) & 1
+                  : DaysAround(k, start) >> start.day & 1) {
         const int second = PreviousInDay(k, clock);
         if (second >= 0) return TimeOf(today * kSecondsPerDay + second);
     }
-    const CivilDate start = CivilFromDays(today);
+    if (byWeekday) start = CivilFromDays(today);
     if (k.month == 0) return {};
 
     // From the day before: the last second of the last matching day.
