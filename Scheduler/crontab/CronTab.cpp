@@ -224,11 +224,15 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
     const bool nearestWeekdays =
         dayOfMonth_.HasNearestWeekdays() || dayOfMonth_.IsLastWeekdayOfMonth();
     const bool plainWeekdays = !byDayOfMonth && !dayOfWeek_.HasSuffixedWeekdays();
-    // Plain weekdays of the longest month of each first weekday; shorter months cut it.
+    const bool lastWeekdays = !byDayOfMonth && dayOfWeek_.HasLastWeekdays();
+    // Plain and n-th weekdays of the longest month of each first weekday; shorter months
+    // cut them.
     std::array<std::uint32_t, 7> weekdayDays{};
     if (!byDayOfMonth) {
-        for (unsigned weekday = 0; weekday < 7; ++weekday)
-            weekdayDays[weekday] = CCrontabFieldDayOfMonth::WeekdayDays(weekdays, 31, weekday);
+        for (unsigned weekday = 0; weekday < 7; ++weekday) {
+            weekdayDays[weekday] = CCrontabFieldDayOfMonth::WeekdayDays(weekdays, 31, weekday) |
+                                   CCrontabFieldDayOfMonth::NthWeekdayDays(dayOfWeek_, weekday);
+        }
     }
     for (unsigned length = 28; length <= 31; ++length) {
         const std::uint32_t fixed =
@@ -242,9 +246,8 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
                 days |= nearest[weekday];
             } else {
                 days = weekdayDays[weekday] & ((std::uint32_t{2} << (length - 1)) - 1);
-                if (!plainWeekdays) {
-                    days |=
-                        CCrontabFieldDayOfMonth::SuffixedWeekdayDays(dayOfWeek_, length, weekday);
+                if (lastWeekdays) {
+                    days |= CCrontabFieldDayOfMonth::LastWeekdayDays(dayOfWeek_, length, weekday);
                 }
             }
             masks_.days[(length - 28) * 7 + weekday] = ShiftedDays(days);

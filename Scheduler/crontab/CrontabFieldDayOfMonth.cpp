@@ -86,25 +86,33 @@ std::uint32_t CCrontabFieldDayOfMonth::MonthDays(const CCrontabFieldDayOfMonth& 
         return FixedDays(dayOfMonth, length) | NearestDays(dayOfMonth, length)[firstWeekday];
     }
 
-    return WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday) |
-           SuffixedWeekdayDays(dayOfWeek, length, firstWeekday);
+    const std::uint32_t monthDays = DayBit(length) | (DayBit(length) - 1);
+    return (WeekdayDays(dayOfWeek.Values().to_ulong(), length, firstWeekday) |
+            (NthWeekdayDays(dayOfWeek, firstWeekday) & monthDays) |
+            LastWeekdayDays(dayOfWeek, length, firstWeekday));
 }
 
-std::uint32_t CCrontabFieldDayOfMonth::SuffixedWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
-                                                           unsigned length, unsigned firstWeekday) {
+std::uint32_t CCrontabFieldDayOfMonth::NthWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
+                                                      unsigned firstWeekday) {
     std::uint32_t days = 0;
-    const unsigned lastWeekday = WeekdayOf(length, firstWeekday);
-    for (unsigned weekdays = dayOfWeek.lastWeekdays_; weekdays != 0; weekdays &= weekdays - 1) {
-        const unsigned weekday = std::countr_zero(weekdays);
-        days |= DayBit(length - (lastWeekday + 7 - weekday) % 7);
-    }
     for (std::uint64_t nth = dayOfWeek.nthWeekdays_; nth != 0; nth &= nth - 1) {
         const unsigned bit = std::countr_zero(nth);
         const unsigned weekday = bit / 8, n = bit % 8;
         if (n < 1) continue;
         const unsigned firstSuch = 1 + (weekday + 7 - firstWeekday) % 7;
         const unsigned day = firstSuch + 7u * (n - 1u);
-        if (day <= length) days |= DayBit(day);
+        if (day <= 31) days |= DayBit(day);
+    }
+    return days;
+}
+
+std::uint32_t CCrontabFieldDayOfMonth::LastWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
+                                                       unsigned length, unsigned firstWeekday) {
+    std::uint32_t days = 0;
+    const unsigned lastWeekday = WeekdayOf(length, firstWeekday);
+    for (unsigned weekdays = dayOfWeek.lastWeekdays_; weekdays != 0; weekdays &= weekdays - 1) {
+        const unsigned weekday = std::countr_zero(weekdays);
+        days |= DayBit(length - (lastWeekday + 7 - weekday) % 7);
     }
     return days;
 }

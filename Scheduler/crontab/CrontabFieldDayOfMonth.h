@@ -57,10 +57,13 @@ public:
     static std::array<std::uint32_t, 7> NearestDays(const CCrontabFieldDayOfMonth& dayOfMonth,
                                                     unsigned length);
 
-    // The part of MonthDays for a day-of-week field that decides that its suffixed items
-    // give: the last (`dL`) and n-th (`d#n`) weekdays of the month.
-    static std::uint32_t SuffixedWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
-                                             unsigned length, unsigned firstWeekday);
+    // The parts of MonthDays for a day-of-week field that decides that its suffixed items
+    // give: the n-th weekdays (`d#n`) of a 31-day month (a shorter month cuts them) and the
+    // last weekdays (`dL`) of a month of `length` days.
+    static std::uint32_t NthWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
+                                        unsigned firstWeekday);
+    static std::uint32_t LastWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek, unsigned length,
+                                         unsigned firstWeekday);
 
     // The days (bit d - 1 for day d) of a month of `length` days starting on `firstWeekday`
     // that fall on one of `weekdays` (bit w for weekday w, 0 = Sunday).

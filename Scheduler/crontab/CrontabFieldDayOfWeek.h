@@ -36,6 +36,7 @@ public:
     // The suffixed weekdays as ordered sets, built on each call for inspection; the
     // searches read the masks.
     bool HasSuffixedWeekdays() const { return nthWeekdays_ != 0 || lastWeekdays_ != 0; }
+    bool HasLastWeekdays() const { return lastWeekdays_ != 0; }
     std::set<std::uint16_t> LastWeekdays() const;
     std::set<std::pair<std::uint16_t, std::uint16_t>> NthWeekdays() const;  // (weekday, n)
 
