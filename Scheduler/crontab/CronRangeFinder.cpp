@@ -1,9 +1,8 @@
 #include "CronRangeFinder.h"
 
 #include <ctime>
-#include <map>
 
-#include "CrontabParser.h"
+#include "CronTabCache.h"
 #include "CrontabScheduler.h"
 
 namespace Zent::Scheduler {
@@ -19,12 +18,21 @@ const ptime& EarliestCursor() {
                                 boost::posix_time::seconds(86399));
     return earliest;
 }
+
+// The cache of every finder built without one: range queries repeat their texts.
+const std::shared_ptr<CCronTabCache>& SharedCache() {
+    static const auto cache = std::make_shared<CCronTabCache>();
+    return cache;
+}
 }  // namespace
 
 CCronRangeFinder::CCronRangeFinder() : CCronRangeFinder(&CCronRangeFinder::ProcessUtcOffset) {}
 
 CCronRangeFinder::CCronRangeFinder(UtcOffsetSource offset)
-    : offset_(std::move(offset)), parser_(std::make_unique<CCrontabParser>()) {}
+    : CCronRangeFinder(std::move(offset), SharedCache()) {}
+
+CCronRangeFinder::CCronRangeFinder(UtcOffsetSource offset, std::shared_ptr<CCronTabCache> cache)
+    : offset_(std::move(offset)), cache_(std::move(cache)) {}
 
 CCronRangeFinder::~CCronRangeFinder() = default;
 
@@ -45,24 +53,23 @@ std::optional<std::pair<ptime, ptime>> CCronRangeFinder::FindNextRange(ptime now
     const time_duration offset = offset_(now);
     const ptime nowLocal = now + offset;
 
-    std::map<ptime, ptime> ranges;  // by start; the first definition with a start keeps it
+    // The earliest start wins; among equal starts the first definition keeps it.
+    std::optional<std::pair<ptime, ptime>> earliest;
     for (const RangeDefinition& definition : definitions_) {
-        const CCrontabScheduler scheduler(parser_->Parse(definition.text));
+        const CCrontabScheduler scheduler(cache_->Get(definition.text));
         const ptime comparison = definition.utc ? now : nowLocal;
         // Every occurrence after comparison - duration opens a range that ends after the
         // comparison point, so the first of them is the one sought.
         const ptime cursor = std::max(comparison - definition.duration, EarliestCursor());
         const ptime start = scheduler.NextOccurrence(cursor, LatestSupportedInstant());
         if (start.is_not_a_date_time()) continue;
-        const ptime end = start + definition.duration;
-        if (definition.utc) {
-            ranges.emplace(start, end);
-        } else {
-            ranges.emplace(start - offset, end - offset);
+        const time_duration shift = definition.utc ? time_duration() : offset;
+        const ptime utcStart = start - shift;
+        if (!earliest || utcStart < earliest->first) {
+            earliest.emplace(utcStart, start + definition.duration - shift);
         }
     }
-    if (ranges.empty()) return std::nullopt;
-    return *ranges.begin();
+    return earliest;
 }
 
 }  // namespace Zent::Scheduler

@@ -10,8 +10,10 @@
 //     auto range = finder.FindNextRange(boost::posix_time::time_from_string(
 //         "2030-01-07 08:30:00"));   // Monday: (2030-01-07 08:00:00, 2030-01-07 09:00:00)
 //
-// Local definitions follow the process's time zone (TZ), read once per query. A finder is
-// used by one thread at a time (it keeps its own parser).
+// Local definitions follow the process's time zone (TZ), read once per query. Texts are
+// compiled through a CCronTabCache, by default one that every finder of the process shares,
+// so that a query repeated with the same texts parses nothing. A finder is used by one
+// thread at a time.
 
 #include <functional>
 #include <memory>
@@ -24,7 +26,7 @@
 
 namespace Zent::Scheduler {
 
-class CCrontabParser;
+class CCronTabCache;
 
 class CCronRangeFinder {
 public:
@@ -42,6 +44,8 @@ public:
     CCronRangeFinder();
     // Reads the offset from `offset` instead (tests pin a zone this way).
     explicit CCronRangeFinder(UtcOffsetSource offset);
+    // Compiles the texts through `cache` (not null) instead of the shared one.
+    CCronRangeFinder(UtcOffsetSource offset, std::shared_ptr<CCronTabCache> cache);
     virtual ~CCronRangeFinder();
 
     void AddDefinition(RangeDefinition definition);
@@ -60,7 +64,7 @@ public:
 
 private:
     UtcOffsetSource offset_;
-    std::unique_ptr<CCrontabParser> parser_;
+    std::shared_ptr<CCronTabCache> cache_;
     std::vector<RangeDefinition> definitions_;
 };
 

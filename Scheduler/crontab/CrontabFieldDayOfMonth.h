@@ -8,7 +8,7 @@
 // which the crontab may fire.
 //
 //     CCrontabFieldDayOfMonth lastDays;          // parsed from "L-3"
-//     lastDays.SetLastDayOffsets({3});
+//     lastDays.AddLastDayOffset(3);
 //     lastDays.Compile();
 //     CCrontabFieldDayOfWeek any;                 // "?"
 //     any.SetAnyValue(true);
@@ -19,6 +19,7 @@
 // Exactly one of the two day fields is `?`: when the day of month is `?` the day of week
 // decides (plain weekdays, `dL`, `d#n`); otherwise the day of month decides alone.
 
+#include <array>
 #include <cstdint>
 #include <set>
 
@@ -48,6 +49,22 @@ public:
                                    const CCrontabFieldDayOfWeek& dayOfWeek, unsigned length,
                                    unsigned firstWeekday);
 
+    // The parts of MonthDays for a day-of-month field that decides: the plain days and
+    // last-day offsets, which depend on the length alone, and the nearest weekdays (`dW`,
+    // `LW`), which depend on the first weekday too.
+    static std::uint32_t FixedDays(const CCrontabFieldDayOfMonth& dayOfMonth, unsigned length);
+    // The nearest weekdays for each first weekday (0 = Sunday) of the month.
+    static std::array<std::uint32_t, 7> NearestDays(const CCrontabFieldDayOfMonth& dayOfMonth,
+                                                    unsigned length);
+
+    // The parts of MonthDays for a day-of-week field that decides that its suffixed items
+    // give: the n-th weekdays (`d#n`) of a 31-day month (a shorter month cuts them) and the
+    // last weekdays (`dL`) of a month of `length` days.
+    static std::uint32_t NthWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek,
+                                        unsigned firstWeekday);
+    static std::uint32_t LastWeekdayDays(const CCrontabFieldDayOfWeek& dayOfWeek, unsigned length,
+                                         unsigned firstWeekday);
+
     // The days (bit d - 1 for day d) of a month of `length` days starting on `firstWeekday`
     // that fall on one of `weekdays` (bit w for weekday w, 0 = Sunday).
     static std::uint32_t WeekdayDays(std::uint64_t weekdays, unsigned length,
@@ -59,26 +76,34 @@ public:
         return static_cast<std::uint32_t>(days & ((std::uint64_t{1} << length) - 1));
     }
 
-    // Set by the parser before Compile.
+    // Set by the parser before Compile. An offset beyond 63 names no day of any month and
+    // is not kept.
     void SetAnyValue(bool anyValue) { anyValue_ = anyValue; }
-    void SetLastDayOffsets(std::set<std::uint16_t> offsets) {
-        lastDayOffsets_ = std::move(offsets);
+    void AddLastDayOffset(std::uint16_t offset) {
+        if (offset < 64) lastDayOffsets_ |= std::uint64_t{1} << offset;
     }
     void SetLastWeekdayOfMonth(bool lastWeekday) { lastWeekdayOfMonth_ = lastWeekday; }
 
-    // Validates the records with the DayOfMonth texts. With `?` every day is set, the
+    // Raises the DayOfMonth text of the first bad record. With `?` every day is set, the
     // nearest-weekday days are emptied and the records are dropped unchecked. A record
-    // with the `W` suffix adds its days to the nearest-weekday days instead of the values.
+    // with the `W` suffix has added its days to the nearest-weekday days instead of the
+    // values.
     void Compile();
 
     bool IsAnyValue() const { return anyValue_; }
-    const std::set<std::uint16_t>& LastDayOffsets() const { return lastDayOffsets_; }
     bool IsLastWeekdayOfMonth() const { return lastWeekdayOfMonth_; }
-    const std::set<std::uint16_t>& NearestWeekdayDays() const { return nearestWeekdayDays_; }
+    bool HasNearestWeekdays() const { return nearestWeekdayDays_ != 0; }
+    // The last-day offsets and the nearest-weekday days as ordered sets, built on each
+    // call for inspection; the searches read the masks.
+    std::set<std::uint16_t> LastDayOffsets() const;
+    std::set<std::uint16_t> NearestWeekdayDays() const;
+
+protected:
+    void Apply(const RangeSpec& r) override;
 
 private:
-    std::set<std::uint16_t> lastDayOffsets_;
-    std::set<std::uint16_t> nearestWeekdayDays_;
+    std::uint64_t lastDayOffsets_ = 0;      // bit k: offset k
+    std::uint32_t nearestWeekdayDays_ = 0;  // bit d - 1: day d
     bool anyValue_ = false;
     bool lastWeekdayOfMonth_ = false;
 };

@@ -27,19 +27,27 @@ public:
     void SetAnyValue(bool anyValue) { anyValue_ = anyValue; }
     bool IsAnyValue() const { return anyValue_; }
 
-    // Validates the records with the DayOfWeek texts. With `?` every weekday is set and
-    // the records are dropped unchecked. A suffixed record sets no plain weekday: `#n`
-    // adds (d, n) pairs, `L` adds last-of-month weekdays.
+    // Raises the DayOfWeek text of the first bad record. With `?` every weekday is set and
+    // the records are dropped unchecked. A suffixed record has set no plain weekday: `#n`
+    // adds (d, n) pairs (an n beyond 7 names no day of any month and is not kept), `L`
+    // adds last-of-month weekdays.
     void Compile();
 
-    const std::set<std::uint16_t>& LastWeekdays() const { return lastWeekdays_; }
-    const std::set<std::pair<std::uint16_t, std::uint16_t>>& NthWeekdays() const {
-        return nthWeekdays_;
-    }
+    // The suffixed weekdays as ordered sets, built on each call for inspection; the
+    // searches read the masks.
+    bool HasSuffixedWeekdays() const { return nthWeekdays_ != 0 || lastWeekdays_ != 0; }
+    bool HasLastWeekdays() const { return lastWeekdays_ != 0; }
+    std::set<std::uint16_t> LastWeekdays() const;
+    std::set<std::pair<std::uint16_t, std::uint16_t>> NthWeekdays() const;  // (weekday, n)
+
+protected:
+    void Apply(const RangeSpec& r) override;
 
 private:
-    std::set<std::uint16_t> lastWeekdays_;
-    std::set<std::pair<std::uint16_t, std::uint16_t>> nthWeekdays_;  // (weekday, n)
+    friend class CCrontabFieldDayOfMonth;  // the month day set reads the masks
+
+    std::uint64_t nthWeekdays_ = 0;  // bit 8 * w + n: the n-th weekday w
+    std::uint8_t lastWeekdays_ = 0;  // bit w: the last weekday w
     bool anyValue_ = false;
 };
 

@@ -1,10 +1,10 @@
 #pragma once
 
 // The records a crontab parser produces for one field item and hands to a field class
-// (CrontabFields.h). Values are unsigned 16-bit, as written in the text.
+// (CrontabFields.h). Values are unsigned 16-bit, as written in the text. Plain values, so
+// that handing them over never touches the heap.
 
 #include <cstdint>
-#include <vector>
 
 namespace Zent::Scheduler {
 
@@ -13,7 +13,7 @@ struct SuffixFlags {
     bool last = false;
     bool nearestWeekday = false;
     bool nth = false;
-    std::vector<std::uint16_t> nthValues;  // the numbers written after `#`
+    std::uint16_t nthValue = 0;  // the number written after `#`
 };
 
 // `a-b/n` and `a-b` items, and the form every other item is turned into.

@@ -3,19 +3,19 @@
 namespace Zent::Scheduler {
 
 void CCrontabFieldSecond::Compile() {
-    CompilePlain("Invalid range. Second: start=", "Invalid range. Second step <= 0");
+    CheckRecords("Invalid range. Second: start=", "Invalid range. Second step <= 0");
 }
 
 void CCrontabFieldMinute::Compile() {
-    CompilePlain("Invalid range. Hour: start=", "Invalid range. Hour step <= 0");
+    CheckRecords("Invalid range. Hour: start=", "Invalid range. Hour step <= 0");
 }
 
 void CCrontabFieldHour::Compile() {
-    CompilePlain("Invalid range. Hour: start=", "Invalid range. Hour step <= 0");
+    CheckRecords("Invalid range. Hour: start=", "Invalid range. Hour step <= 0");
 }
 
 void CCrontabFieldMonth::Compile() {
-    CompilePlain("Invalid range. Month: start=", "Invalid range. Month step <= 0");
+    CheckRecords("Invalid range. Month: start=", "Invalid range. Month step <= 0");
 }
 
 void CCrontabFieldYear::AddEvery(const EverySpec& spec) {
@@ -24,7 +24,7 @@ void CCrontabFieldYear::AddEvery(const EverySpec& spec) {
 }
 
 void CCrontabFieldYear::Compile() {
-    CompilePlain("Invalid range. Year: start=", "Invalid range. Year step <= 0");
+    CheckRecords("Invalid range. Year: start=", "Invalid range. Year step <= 0");
 }
 
 }  // namespace Zent::Scheduler

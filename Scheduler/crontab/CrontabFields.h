@@ -2,11 +2,13 @@
 
 // The compiled value sets of the seven crontab fields.
 //
-// A field is filled by the parser with item records (CrontabFieldSpecs.h), always in the
-// order: every `AddEvery`, every `AddRange`, every `AddStartStep`, then `Compile` once.
-// Compiling validates each record in that order and sets one bit per allowed value; the
-// first bad record raises CCrontabValidationException with the field's fixed text and
-// leaves the field unusable. Afterwards the field is only read.
+// A field is filled by the parser with item records (CrontabFieldSpecs.h) and then
+// compiled once. Each record sets its values as it arrives; a bad record (out of bounds,
+// or a step of 0) is remembered instead, and `Compile` raises CCrontabValidationException
+// with the field's fixed text for the first bad record in the order every `AddEvery`,
+// every `AddRange`, every `AddStartStep`, whatever order the records came in. A field
+// that failed is unusable. Afterwards the field is only read. Fields are small values
+// without heap memory, copied into the crontab that holds them.
 //
 //     CCrontabFieldHour hour;
 //     hour.AddRange({1, 10, 3});       // 1-10/3
@@ -16,11 +18,11 @@
 // Second, minute, hour, month and year live here; the two day fields, which carry the
 // last-day, nearest-weekday and n-th-weekday rules, have headers of their own.
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "CrontabFieldSpecs.h"
 #include "CrontabValidationException.h"
@@ -37,16 +39,19 @@ public:
     static constexpr unsigned kCount = Last - First + 1;
     using Bits = std::bitset<kCount>;
 
+    CCrontabFieldBase() = default;
+    CCrontabFieldBase(const CCrontabFieldBase&) = default;
+    CCrontabFieldBase& operator=(const CCrontabFieldBase&) = default;
     virtual ~CCrontabFieldBase() = default;
 
     // `*` or `*/n`: the whole range of the field by the item's step.
     void AddEvery(const EverySpec& spec) {
-        ranges_.push_back({static_cast<std::uint16_t>(First), static_cast<std::uint16_t>(Last),
-                           spec.step, spec.hasSuffix, spec.suffix});
+        Take(kEvery, {static_cast<std::uint16_t>(First), static_cast<std::uint16_t>(Last),
+                      spec.step, spec.hasSuffix, spec.suffix});
     }
 
-    // `a-b` or `a-b/n`, kept as written.
-    void AddRange(const RangeSpec& spec) { ranges_.push_back(spec); }
+    // `a-b` or `a-b/n`, as written.
+    void AddRange(const RangeSpec& spec) { Take(kRange, spec); }
 
     // `a`, `a/n`, `R`, `R/n`: a single value becomes a→a by 1, a stepped one a→Last by n.
     // A random start is drawn from the field's values; with a step it is brought into the
@@ -64,8 +69,8 @@ public:
                 if (start > Last) start = Last;
             }
         }
-        ranges_.push_back({static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(end),
-                           static_cast<std::uint16_t>(step), spec.hasSuffix, spec.suffix});
+        Take(kStartStep, {static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(end),
+                          static_cast<std::uint16_t>(step), spec.hasSuffix, spec.suffix});
     }
 
     // True when v is one of the field's values and its bit is set.
@@ -73,53 +78,58 @@ public:
     const Bits& Values() const { return values_; }
 
 protected:
-    // Validates every collected record in order (bounds before step) and calls
-    // apply(value, record) for each value start, start + step, ... <= end; then forgets
-    // the records. Raises the field's texts on the first bad record.
-    template <typename Apply>
-    void CompileRanges(std::string_view boundsPrefix, std::string_view stepMessage, Apply apply) {
-        for (const RangeSpec& r : ranges_) {
-            Validate(r, boundsPrefix, stepMessage);
+    // Sets the values of a checked record; the day fields route suffixed records to their
+    // own rules.
+    virtual void Apply(const RangeSpec& r) {
+        if (r.step == 1) {
+            Bits span;
+            span.set();
+            span >>= kCount - (r.end - r.start + 1u);
+            values_ |= span << (r.start - First);
+        } else {
             for (std::uint32_t v = r.start; v <= r.end; v += r.step)
-                apply(v, r);
+                values_[v - First] = true;
         }
-        DiscardRanges();
     }
 
-    // Compiling for a field whose records only set the bits of their values.
-    void CompilePlain(std::string_view boundsPrefix, std::string_view stepMessage) {
-        for (const RangeSpec& r : ranges_) {
-            Validate(r, boundsPrefix, stepMessage);
-            if (r.step == 1) {
-                Bits span;
-                span.set();
-                span >>= kCount - (r.end - r.start + 1u);
-                values_ |= span << (r.start - First);
-            } else {
-                for (std::uint32_t v = r.start; v <= r.end; v += r.step)
-                    values_[v - First] = true;
-            }
+    // Raises the field's text for the first bad record (see the header comment).
+    void CheckRecords(std::string_view boundsPrefix, std::string_view stepMessage) const {
+        for (const BadRecord& bad : bad_) {
+            if (!bad.present) continue;
+            if (bad.badStep) throw CCrontabValidationException(std::string(stepMessage));
+            throw CCrontabValidationException(std::string(boundsPrefix) +
+                                              std::to_string(bad.start) +
+                                              " end=" + std::to_string(bad.end));
         }
-        DiscardRanges();
     }
 
-    static void Validate(const RangeSpec& r, std::string_view boundsPrefix,
-                         std::string_view stepMessage) {
-        if (r.start < First || r.start > Last || r.end < First || r.end > Last || r.start > r.end) {
-            throw CCrontabValidationException(std::string(boundsPrefix) + std::to_string(r.start) +
-                                              " end=" + std::to_string(r.end));
-        }
-        if (r.step == 0) throw CCrontabValidationException(std::string(stepMessage));
-    }
-
-    void DiscardRanges() { RangeList().swap(ranges_); }
-
-    // Only needed until Compile, which gives the memory back: a compiled field lives as
-    // long as the crontab that holds it.
-    using RangeList = std::vector<RangeSpec>;
+    // Forgets the bad records: a `?` day field drops its records unchecked.
+    void DropRecords() { bad_ = {}; }
 
     Bits values_;
-    RangeList ranges_;
+
+private:
+    // The kinds of record, in the order Compile checks them.
+    enum Order { kEvery, kRange, kStartStep };
+
+    struct BadRecord {
+        bool present = false;
+        bool badStep = false;  // else out of bounds
+        std::uint16_t start = 0;
+        std::uint16_t end = 0;
+    };
+
+    void Take(Order order, const RangeSpec& r) {
+        const bool outOfBounds =
+            r.start < First || r.start > Last || r.end < First || r.end > Last || r.start > r.end;
+        if (outOfBounds || r.step == 0) {
+            if (!bad_[order].present) bad_[order] = {true, !outOfBounds, r.start, r.end};
+            return;
+        }
+        Apply(r);
+    }
+
+    std::array<BadRecord, 3> bad_{};
 };
 
 }  // namespace detail

@@ -1,6 +1,8 @@
 #include "CrontabParser.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -75,90 +77,116 @@ void Normalise(std::string& text) {
 
 }  // namespace
 
-// Collects the items of one field token as the grammar recognises them.
+// Hands the items of one field token to the field being built, as the grammar recognises
+// them. The latest record waits until the next one (or the end of the token), because a
+// suffix written after it (`L`, `W`, `#n`) still belongs to it.
 class CCrontabParser::CCronFieldParser {
 public:
-    explicit CCronFieldParser(const RandomSource& random) : random_(random) {}
+    // `field` is the field object the records go to; it outlives the collector.
+    template <typename Field>
+    CCronFieldParser(const RandomSource& random, Field& field)
+        : random_(random),
+          field_(&field),
+          addEvery_([](void* f, const EverySpec& r) { static_cast<Field*>(f)->AddEvery(r); }),
+          addRange_([](void* f, const RangeSpec& r) { static_cast<Field*>(f)->AddRange(r); }),
+          addStartStep_(
+              [](void* f, const StartStepSpec& r) { static_cast<Field*>(f)->AddStartStep(r); }) {}
 
     void Clear() {
-        ranges_.clear();
-        startSteps_.clear();
-        everies_.clear();
-        lastDayOffsets_.clear();
-        anyValue_ = lastWeekdayOfMonth_ = false;
-        lastAdded_ = Kind::None;
+        lastDayOffsets_ = 0;
+        anyValue_ = lastWeekdayOfMonth_ = drewRandom_ = false;
+        pending_ = Kind::None;
     }
 
-    // `*/n` or `R/n`.
-    void OnWildcardStep(char marker, std::uint16_t step) {
+    // `*/n` or `R/n` (step present), `*` or `R`.
+    void OnWildcard(char marker, const boost::optional<std::uint16_t>& step) {
         if (marker == '*') {
-            everies_.push_back({step, false, {}});
-            lastAdded_ = Kind::Every;
+            Flush();
+            every_ = {step.value_or(1), false, {}};
+            pending_ = Kind::Every;
         } else {
-            AddStartStep(0, step, true);
+            AddStartStep(0, step.value_or(0), true);
         }
     }
-    // `*` or `R`.
-    void OnWildcard(char marker) { OnWildcardStep(marker, marker == '*' ? 1 : 0); }
-    void OnRange(std::uint16_t start, std::uint16_t end, std::uint16_t step) {
-        ranges_.push_back({start, end, step, false, {}});
-        lastAdded_ = Kind::Range;
+    // `a-b/n` (range and step present), `a-b`, `a/n`, `a`.
+    void OnValue(std::uint16_t a, const boost::optional<std::uint16_t>& b,
+                 const boost::optional<std::uint16_t>& step) {
+        if (b) {
+            Flush();
+            range_ = {a, *b, step.value_or(1), false, {}};
+            pending_ = Kind::Range;
+        } else {
+            AddStartStep(a, step.value_or(0), false);
+        }
     }
-    void OnStartStep(std::uint16_t start, std::uint16_t step) { AddStartStep(start, step, false); }
 
     void OnAnyValue() { anyValue_ = true; }
     void OnLastWeekdayOfMonth() { lastWeekdayOfMonth_ = true; }
-    void OnLastDayOffset(std::uint16_t offset) { lastDayOffsets_.insert(offset); }
-
-    void OnLastSuffix() { LastSuffix().last = true; }
-    void OnNearestWeekdaySuffix() { LastSuffix().nearestWeekday = true; }
-    void OnNthSuffix(std::uint16_t n) {
-        SuffixFlags& suffix = LastSuffix();
-        suffix.nth = true;
-        suffix.nthValues.push_back(n);
+    // Offsets beyond 63 name no day of any month.
+    void OnLastDayOffset(std::uint16_t offset) {
+        if (offset < 64) lastDayOffsets_ |= std::uint64_t{1} << offset;
     }
 
-    // Hands the collected records to a fresh field, in the order every, range, start/step.
-    template <typename Field>
-    void Fill(Field& field) const {
-        for (const EverySpec& spec : everies_)
-            field.AddEvery(spec);
-        for (const RangeSpec& spec : ranges_)
-            field.AddRange(spec);
-        for (const StartStepSpec& spec : startSteps_)
-            field.AddStartStep(spec);
+    void OnLastSuffix() { PendingSuffix().last = true; }
+    void OnNearestWeekdaySuffix() { PendingSuffix().nearestWeekday = true; }
+    void OnNthSuffix(std::uint16_t n) {
+        SuffixFlags& suffix = PendingSuffix();
+        suffix.nth = true;
+        suffix.nthValue = n;
+    }
+
+    // Hands the waiting record to the field.
+    void Flush() {
+        switch (pending_) {
+            case Kind::Every:
+                addEvery_(field_, every_);
+                break;
+            case Kind::Range:
+                addRange_(field_, range_);
+                break;
+            case Kind::StartStep:
+                addStartStep_(field_, startStep_);
+                break;
+            case Kind::None:
+                break;
+        }
+        pending_ = Kind::None;
     }
 
     bool AnyValue() const { return anyValue_; }
     bool LastWeekdayOfMonth() const { return lastWeekdayOfMonth_; }
-    const std::set<std::uint16_t>& LastDayOffsets() const { return lastDayOffsets_; }
+    std::uint64_t LastDayOffsets() const { return lastDayOffsets_; }
+    bool DrewRandom() const { return drewRandom_; }
 
 private:
     enum class Kind { None, Every, Range, StartStep };
 
     void AddStartStep(std::uint16_t start, std::uint16_t step, bool isRandom) {
-        StartStepSpec spec;
-        spec.start = start;
-        spec.step = step;
-        spec.isRandom = isRandom;
-        if (isRandom) spec.randomValue = random_();
-        startSteps_.push_back(std::move(spec));
-        lastAdded_ = Kind::StartStep;
+        Flush();
+        startStep_ = StartStepSpec();
+        startStep_.start = start;
+        startStep_.step = step;
+        startStep_.isRandom = isRandom;
+        if (isRandom) {
+            startStep_.randomValue = random_();
+            drewRandom_ = true;
+        }
+        pending_ = Kind::StartStep;
     }
 
-    // The suffix of the record added last; a suffix with nothing before it is a grammar
+    // The suffix of the waiting record; a suffix with nothing before it is a grammar
     // fault, reported as a failed parse.
-    SuffixFlags& LastSuffix() {
-        switch (lastAdded_) {
+    SuffixFlags& PendingSuffix() {
+        switch (pending_) {
             case Kind::Every:
-                everies_.back().hasSuffix = true;
-                return everies_.back().suffix;
+                every_.hasSuffix = true;
+                return every_.suffix;
             case Kind::Range:
-                ranges_.back().hasSuffix = true;
-                return ranges_.back().suffix;
+                range_.hasSuffix = true;
+                return range_.suffix;
             case Kind::StartStep:
-                startSteps_.back().hasSuffix = true;
-                return startSteps_.back().suffix;
+                startStep_.hasSuffix = true;
+                return startStep_.suffix;
             case Kind::None:
                 break;
         }
@@ -166,31 +194,49 @@ private:
     }
 
     const RandomSource& random_;
-    std::vector<RangeSpec> ranges_;
-    std::vector<StartStepSpec> startSteps_;
-    std::vector<EverySpec> everies_;
-    std::set<std::uint16_t> lastDayOffsets_;
+    void* field_;
+    void (*addEvery_)(void*, const EverySpec&);
+    void (*addRange_)(void*, const RangeSpec&);
+    void (*addStartStep_)(void*, const StartStepSpec&);
+    EverySpec every_;
+    RangeSpec range_;
+    StartStepSpec startStep_;
+    Kind pending_ = Kind::None;
+    std::uint64_t lastDayOffsets_ = 0;  // bit k: `L-k`
     bool anyValue_ = false;
     bool lastWeekdayOfMonth_ = false;
-    Kind lastAdded_ = Kind::None;
+    bool drewRandom_ = false;
 };
 
 // A field whose values are words of a table (months, weekdays) rather than plain numbers.
 class CCrontabParser::CCronMonthParser : public CCronFieldParser {
 public:
-    template <std::size_t N>
-    CCronMonthParser(const RandomSource& random, const NameEntry (&names)[N])
-        : CCronFieldParser(random), names_(names, names + N) {}
+    // Groups the words by their first letter, so that a lookup compares only a few.
+    template <typename Field, std::size_t N>
+    CCronMonthParser(const RandomSource& random, Field& field, const NameEntry (&names)[N])
+        : CCronFieldParser(random, field), names_(names, names + N) {
+        std::stable_sort(names_.begin(), names_.end(), [](const NameEntry& a, const NameEntry& b) {
+            return a.name[0] < b.name[0];
+        });
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            auto& [begin, end] = byFirst_[static_cast<unsigned char>(names_[i].name[0])];
+            if (begin == end) begin = static_cast<std::uint8_t>(i);
+            end = static_cast<std::uint8_t>(i + 1);
+        }
+    }
 
     // The value of the longest table word at the start of [first, last) and its length,
     // or length 0 when no word matches.
     std::pair<std::uint16_t, std::size_t> Lookup(Iterator first, Iterator last) const {
         std::pair<std::uint16_t, std::size_t> best{0, 0};
         const auto available = static_cast<std::size_t>(last - first);
-        for (const NameEntry& entry : names_) {
+        if (available == 0) return best;
+        const auto [begin, end] = byFirst_[static_cast<unsigned char>(AsciiLower(*first))];
+        for (std::size_t e = begin; e < end; ++e) {
+            const NameEntry& entry = names_[e];
             const std::size_t length = entry.name.size();
             if (length <= best.second || length > available) continue;
-            std::size_t i = 0;
+            std::size_t i = 1;
             while (i < length && AsciiLower(first[i]) == entry.name[i])
                 ++i;
             if (i == length) best = {entry.value, length};
@@ -200,6 +246,7 @@ public:
 
 private:
     std::vector<NameEntry> names_;
+    std::array<std::pair<std::uint8_t, std::uint8_t>, 256> byFirst_{};  // [begin, end) by letter
 };
 
 namespace {
@@ -242,25 +289,23 @@ auto NameTerminal(const Table& table) {
 
 const qi::uint_parser<std::uint16_t, 10, 1, -1> kNumber{};
 
-// `*/n`, `R/n`, then `*`, `R`.
+// `*/n`, `R/n`, then `*`, `R`: the step is taken when it follows.
 template <typename Collector>
 auto WildcardForms(Collector& c) {
-    const auto marker = qi::char_("*Rr");
-    return qi::copy((marker >> '/' >>
-                     kNumber)[([&c](const auto& a) { c.OnWildcardStep(at_c<0>(a), at_c<1>(a)); })] |
-                    marker[([&c](char m) { c.OnWildcard(m); })]);
+    return qi::copy(
+        (qi::char_("*Rr") >>
+         -('/' >> kNumber))[([&c](const auto& a) { c.OnWildcard(at_c<0>(a), at_c<1>(a)); })]);
 }
 
-// `a-b/n`, `a-b`, `a/n`, `a`, with values read by `value` and steps decimal.
+// `a-b/n`, `a-b`, `a/n`, `a`, with values read by `value` and steps decimal. The longer
+// forms are taken whenever they follow, which is the ordered choice of the four forms
+// without reading the first value up to four times.
 template <typename Collector, typename Value>
 auto ValueForms(Collector& c, const Value& value) {
     return qi::copy(
-        (value >> '-' >> value >> '/' >>
-         kNumber)[([&c](const auto& a) { c.OnRange(at_c<0>(a), at_c<1>(a), at_c<2>(a)); })] |
-        (value >> '-' >> value)[([&c](const auto& a) { c.OnRange(at_c<0>(a), at_c<1>(a), 1); })] |
-        (value >> '/' >>
-         kNumber)[([&c](const auto& a) { c.OnStartStep(at_c<0>(a), at_c<1>(a)); })] |
-        value[([&c](std::uint16_t a) { c.OnStartStep(a, 0); })]);
+        (value >> -('-' >> value) >>
+         -('/' >>
+           kNumber))[([&c](const auto& a) { c.OnValue(at_c<0>(a), at_c<1>(a), at_c<2>(a)); })]);
 }
 
 }  // namespace
@@ -268,15 +313,26 @@ auto ValueForms(Collector& c, const Value& value) {
 struct CCrontabParser::Grammars {
     using Rule = qi::rule<Iterator>;
 
+    // The fields of the crontab being parsed, filled as the grammars recognise items.
+    struct Fields {
+        CCrontabFieldSecond second;
+        CCrontabFieldMinute minute;
+        CCrontabFieldHour hour;
+        CCrontabFieldDayOfMonth dayOfMonth;
+        CCrontabFieldMonth month;
+        CCrontabFieldDayOfWeek dayOfWeek;
+        CCrontabFieldYear year;
+    };
+
     explicit Grammars(RandomSource randomSource)
         : random(std::move(randomSource)),
-          second(random),
-          minute(random),
-          hour(random),
-          dayOfMonth(random),
-          month(random, kMonthNames),
-          dayOfWeek(random, kWeekdayNames),
-          year(random) {
+          second(random, fields.second),
+          minute(random, fields.minute),
+          hour(random, fields.hour),
+          dayOfMonth(random, fields.dayOfMonth),
+          month(random, fields.month, kMonthNames),
+          dayOfWeek(random, fields.dayOfWeek, kWeekdayNames),
+          year(random, fields.year) {
         secondRule = PlainField(second);
         minuteRule = PlainField(minute);
         hourRule = PlainField(hour);
@@ -308,12 +364,24 @@ struct CCrontabParser::Grammars {
         return rule;
     }
 
-    void Clear() {
-        for (CCronFieldParser* c :
-             {&second, &minute, &hour, &dayOfMonth, static_cast<CCronFieldParser*>(&month),
-              static_cast<CCronFieldParser*>(&dayOfWeek), &year}) {
-            c->Clear();
+    bool DrewRandom() const {
+        for (const CCronFieldParser* c : Collectors()) {
+            if (c->DrewRandom()) return true;
         }
+        return false;
+    }
+
+    std::array<CCronFieldParser*, 7> Collectors() {
+        return {&second, &minute, &hour, &dayOfMonth, &month, &dayOfWeek, &year};
+    }
+    std::array<const CCronFieldParser*, 7> Collectors() const {
+        return {&second, &minute, &hour, &dayOfMonth, &month, &dayOfWeek, &year};
+    }
+
+    void Clear() {
+        fields = Fields();
+        for (CCronFieldParser* c : Collectors())
+            c->Clear();
     }
 
     // Parses the tokens in field order; the first token that a grammar does not consume
@@ -322,23 +390,36 @@ struct CCrontabParser::Grammars {
         const std::array<const Rule*, 7> rules = {&secondRule,     &minuteRule, &hourRule,
                                                   &dayOfMonthRule, &monthRule,  &dayOfWeekRule,
                                                   &yearRule};
+        const std::array<CCronFieldParser*, 7> collectors = Collectors();
         for (std::size_t i = 0; i < rules.size(); ++i) {
             Iterator first = tokens[i].data();
             const Iterator last = first + tokens[i].size();
             if (!qi::parse(first, last, *rules[i]) || first != last) {
                 throw CCrontabValidationException(kFieldFailures[i]);
             }
+            collectors[i]->Flush();
         }
     }
 
-    template <typename Field>
-    std::shared_ptr<Field> Build(const CCronFieldParser& collector) const {
-        auto field = std::make_shared<Field>();
-        collector.Fill(*field);
-        return field;
+    // Checks every field in the order second, minute, hour, day of month, month, day of
+    // week, year; the first bad record raises its field's text.
+    void Compile() {
+        fields.second.Compile();
+        fields.minute.Compile();
+        fields.hour.Compile();
+        fields.dayOfMonth.SetAnyValue(dayOfMonth.AnyValue());
+        for (std::uint64_t rest = dayOfMonth.LastDayOffsets(); rest != 0; rest &= rest - 1)
+            fields.dayOfMonth.AddLastDayOffset(static_cast<std::uint16_t>(std::countr_zero(rest)));
+        fields.dayOfMonth.SetLastWeekdayOfMonth(dayOfMonth.LastWeekdayOfMonth());
+        fields.dayOfMonth.Compile();
+        fields.month.Compile();
+        fields.dayOfWeek.SetAnyValue(dayOfWeek.AnyValue());
+        fields.dayOfWeek.Compile();
+        fields.year.Compile();
     }
 
     RandomSource random;
+    Fields fields;
     CCronFieldParser second;
     CCronFieldParser minute;
     CCronFieldParser hour;
@@ -390,28 +471,10 @@ std::shared_ptr<CCronTab> CCrontabParser::Parse(std::string text) {
         throw CCrontabValidationException(e.what());
     }
 
-    auto second = g.Build<CCrontabFieldSecond>(g.second);
-    second->Compile();
-    auto minute = g.Build<CCrontabFieldMinute>(g.minute);
-    minute->Compile();
-    auto hour = g.Build<CCrontabFieldHour>(g.hour);
-    hour->Compile();
-    auto dayOfMonth = g.Build<CCrontabFieldDayOfMonth>(g.dayOfMonth);
-    dayOfMonth->SetAnyValue(g.dayOfMonth.AnyValue());
-    dayOfMonth->SetLastDayOffsets(g.dayOfMonth.LastDayOffsets());
-    dayOfMonth->SetLastWeekdayOfMonth(g.dayOfMonth.LastWeekdayOfMonth());
-    dayOfMonth->Compile();
-    auto month = g.Build<CCrontabFieldMonth>(g.month);
-    month->Compile();
-    auto dayOfWeek = g.Build<CCrontabFieldDayOfWeek>(g.dayOfWeek);
-    dayOfWeek->SetAnyValue(g.dayOfWeek.AnyValue());
-    dayOfWeek->Compile();
-    auto year = g.Build<CCrontabFieldYear>(g.year);
-    year->Compile();
-
-    return std::make_shared<CCronTab>(std::move(text), std::move(dayOfMonth), std::move(dayOfWeek),
-                                      std::move(hour), std::move(minute), std::move(month),
-                                      std::move(second), std::move(year));
+    g.Compile();
+    const Grammars::Fields& f = g.fields;
+    return std::make_shared<CCronTab>(std::move(text), f.dayOfMonth, f.dayOfWeek, f.hour, f.minute,
+                                      f.month, f.second, f.year, g.DrewRandom());
 }
 
 }  // namespace Zent::Scheduler

@@ -20,6 +20,12 @@ boost::posix_time::ptime CCrontabScheduler::NextOccurrence(boost::posix_time::pt
     return {};
 }
 
+CountedMatches CCrontabScheduler::NthOccurrence(boost::posix_time::ptime from,
+                                                boost::posix_time::ptime until,
+                                                std::uint64_t n) const {
+    return FindNth(*crontab_, from, until, n);
+}
+
 boost::posix_time::ptime CCrontabScheduler::LastOccurrenceAtOrBefore(
     boost::posix_time::ptime t) const {
     return FindPrevious(*crontab_, t);

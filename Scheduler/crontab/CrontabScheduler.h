@@ -12,6 +12,7 @@
 //
 // Read-only after construction; may be shared between threads.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -36,6 +37,12 @@ public:
     // special `from` gives not-a-date-time.
     boost::posix_time::ptime NextOccurrence(boost::posix_time::ptime from,
                                             boost::posix_time::ptime until) const;
+
+    // What n NextOccurrence steps would find, each from the match before: the n-th match
+    // strictly after `from` and at most `until`; with fewer matches, the last of them and
+    // how many there are (FindNth). Counts by months and days, so any n is cheap.
+    CountedMatches NthOccurrence(boost::posix_time::ptime from, boost::posix_time::ptime until,
+                                 std::uint64_t n) const;
 
     // The last matching second at or before t (FindPrevious), whatever the year field
     // holds; not-a-date-time when there is none.

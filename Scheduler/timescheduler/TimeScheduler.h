@@ -93,8 +93,6 @@ public:
 
     // The most occurrences GetNextOccurrencesByUserData answers at once.
     static constexpr std::uint64_t kMaxOccurrencesPerQuery = 10000;
-    // The most occurrences GetLastTick counts towards an occurrence limit.
-    static constexpr std::uint32_t kMaxCountedOccurrences = 10000000;
 
     // Starts the observer and timer-service threads. Throws std::runtime_error when the
     // clock cannot be read; no thread outlives a failed construction.
@@ -153,9 +151,9 @@ public:
                                                    std::uint64_t count) const;
     // The last tick (UTC) that registering `timeEvent` now would produce, delay included;
     // empty when it never stops ticking before the crontab's years run out. Throws the
-    // parse error of its text, and std::runtime_error when the occurrence limit is 0, when
-    // no match lies between its start and its end, or when more than
-    // kMaxCountedOccurrences would have to be counted.
+    // parse error of its text, and std::runtime_error when the occurrence limit is 0 or
+    // when no match lies between its start and its end. Any limit is counted in
+    // microseconds: whole months and days at once, not match by match.
     std::optional<Time> GetLastTick(const TimeEvent& timeEvent) const;
 
     // Re-plans every event for a wall clock that moved by `delta` seconds; returns when

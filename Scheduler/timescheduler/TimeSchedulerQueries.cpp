@@ -181,21 +181,11 @@ std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent&
     }
     if (hasLimit) {
         const std::uint32_t limit = timeEvent.range().rangedefinitionoccurences();
-        if (limit > kMaxCountedOccurrences) {
-            throw std::runtime_error("The last tick cannot be computed: more than " +
-                                     std::to_string(kMaxCountedOccurrences) +
-                                     " occurrences to count");
-        }
         // Counting starts at the first match at or after both the start and now.
         const Time nowSecond(now.date(), seconds(now.time_of_day().total_seconds()));
         const Time afterNow = nowSecond == now ? now - seconds(1) : nowSecond;
-        Time counted;
-        Time t = std::max(start - seconds(1), afterNow);
-        for (std::uint32_t i = 0; i < limit; ++i) {
-            t = crontab->NextOccurrence(t, end);
-            if (t.is_not_a_date_time()) break;
-            counted = t;
-        }
+        const Time after = std::max(start - seconds(1), afterNow);
+        const Time counted = crontab->NthOccurrence(after, end, limit).last;
         if (counted.is_not_a_date_time()) {
             throw std::runtime_error("The timeEvent " + timeEvent.DebugString() + " never ticks");
         }

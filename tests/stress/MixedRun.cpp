@@ -987,15 +987,15 @@ private:
         Rng& rng = client.rng;
         return Send<Messages::CGetLastTickRequest>(client, [&](auto& request, auto) {
             TimeEvent event = SomeEvent(rng, Now(), 0.75, 0.5);
-            // Now and then as many occurrences as the scheduler counts at most: most of a
-            // second of work. Without a limit about half of the time.
+            // Now and then a huge limit, counted without stepping. Without a limit about
+            // half of the time.
             const int limit = Uniform(rng, 0, 99);
             if (limit < 54) {
                 event.mutable_range()->set_rangedefinitionoccurences(
                     limit < 40           ? Uniform<std::uint32_t>(rng, 1, 1000)
                     : limit < 46         ? 0u
                     : limit < 52         ? kMaxU32
-                    : Chance(rng, 0.005) ? Zent::Scheduler::CTimeScheduler::kMaxCountedOccurrences
+                    : Chance(rng, 0.005) ? 20'000'000u
                                          : Uniform<std::uint32_t>(rng, 10'000, 100'000));
             }
             request.SetTimeEvent(std::move(event));

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "Scheduler/crontab/CronRangeFinder.h"
+#include "Scheduler/crontab/CronTabCache.h"
 #include "Scheduler/crontab/CrontabValidationException.h"
 
 namespace Zent::Scheduler {
@@ -183,6 +185,49 @@ TEST(CronRangeFinderTest, ABadTextFailsTheWholeQuery) {
             EXPECT_EQ(std::string(e.what()), failure);
         }
     }
+}
+
+TEST(CronRangeFinderTest, TheCacheSharesTextsButDrawsRandomOnesAnew) {
+    std::uint32_t draws = 0;
+    const auto cache = std::make_shared<CCronTabCache>(2, [&draws] { return ++draws; });
+    CCronRangeFinder finder(FixedOffset(bpt::hours(0)), cache);
+    finder.AddDefinition(Utc("0 0 8 * * ?", kHour));
+    finder.AddDefinition(Utc("R 0 8 * * ?", kHour));
+    finder.FindNextRange(T("2030-01-07 07:30:00"));
+    finder.FindNextRange(T("2030-01-07 07:30:00"));
+    EXPECT_EQ(draws, 2u);  // `R` is drawn at every query, never kept
+    EXPECT_EQ(cache->Size(), 1u);
+    const auto eight = cache->Get("0 0 8 * * ?");
+    EXPECT_NE(cache->Get("R 0 8 * * ?"), cache->Get("R 0 8 * * ?"));
+
+    EXPECT_THROW(cache->Get("0 0 8 * *"), CCrontabValidationException);
+    EXPECT_EQ(cache->Size(), 1u);
+    // The text used least recently makes room.
+    const auto nine = cache->Get("0 0 9 * * ?");
+    EXPECT_EQ(cache->Get("0 0 8 * * ?"), eight);
+    cache->Get("0 0 10 * * ?");
+    EXPECT_EQ(cache->Size(), 2u);
+    EXPECT_EQ(cache->Get("0 0 8 * * ?"), eight);
+    EXPECT_NE(cache->Get("0 0 9 * * ?"), nine);
+}
+
+TEST(CronRangeFinderTest, TheCacheAnswersManyThreadsWithOneCrontabPerText) {
+    CCronTabCache cache(4);
+    const std::vector<std::string> texts = {"0 0 8 * * ?", "0 0 9 * * ?", "0 0 10 * * ?",
+                                            "0 0 11 * * ?", "0 0 12 * * ?"};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&cache, &texts, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const std::string& text = texts[(i + t) % texts.size()];
+                EXPECT_EQ(cache.Get(text)->GetText(), text);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(cache.Size(), 4u);
+    EXPECT_EQ(cache.Get(texts[0]), cache.Get(texts[0]));
 }
 
 // Sets TZ for one test and restores it afterwards.

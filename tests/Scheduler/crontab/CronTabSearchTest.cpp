@@ -65,8 +65,8 @@ bool DayMatches(const CCronTab& tab, bg::date d) {
         for (unsigned offset : dom.LastDayOffsets()) {
             if (offset < length && day == length - offset) return true;
         }
-        std::set<unsigned> targets(dom.NearestWeekdayDays().begin(),
-                                   dom.NearestWeekdayDays().end());
+        const std::set<std::uint16_t> nearest = dom.NearestWeekdayDays();
+        std::set<unsigned> targets(nearest.begin(), nearest.end());
         if (dom.IsLastWeekdayOfMonth()) targets.insert(length);
         const unsigned firstWeekday = bg::date(d.year(), d.month(), 1).day_of_week().as_number();
         for (unsigned target : targets) {
@@ -438,20 +438,18 @@ TEST(CronTabSearchTest, SpecialTimePointsFindNothing) {
 
 TEST(CronTabSearchTest, AFieldWithoutValuesIsReported) {
     auto full = [](auto field) {
-        field->AddEvery(EverySpec());
-        field->Compile();
+        field.AddEvery(EverySpec());
+        field.Compile();
         return field;
     };
-    auto dayOfMonth = std::make_shared<CCrontabFieldDayOfMonth>();
-    dayOfMonth->SetAnyValue(true);
-    dayOfMonth->Compile();
-    auto noSecond = std::make_shared<CCrontabFieldSecond>();
-    noSecond->Compile();
-    const CCronTab tab("* * * ? * *", dayOfMonth, full(std::make_shared<CCrontabFieldDayOfWeek>()),
-                       full(std::make_shared<CCrontabFieldHour>()),
-                       full(std::make_shared<CCrontabFieldMinute>()),
-                       full(std::make_shared<CCrontabFieldMonth>()), noSecond,
-                       full(std::make_shared<CCrontabFieldYear>()));
+    CCrontabFieldDayOfMonth dayOfMonth;
+    dayOfMonth.SetAnyValue(true);
+    dayOfMonth.Compile();
+    CCrontabFieldSecond noSecond;
+    noSecond.Compile();
+    const CCronTab tab("* * * ? * *", dayOfMonth, full(CCrontabFieldDayOfWeek()),
+                       full(CCrontabFieldHour()), full(CCrontabFieldMinute()),
+                       full(CCrontabFieldMonth()), noSecond, full(CCrontabFieldYear()));
     for (bool next : {true, false}) {
         try {
             next ? FindNext(tab, T("2030-01-01 00:00:00"))
@@ -574,6 +572,37 @@ TEST(CronTabSearchTest, AgreesWithADayByDayScan) {
     }
     EXPECT_EQ(failures, 0);
     EXPECT_GE(compared, (compared + undecided) * 9 / 10) << undecided << " searches undecided";
+}
+
+TEST(CronTabSearchTest, CountingAgreesWithSteppingMatchByMatch) {
+    CaseGenerator gen(20261206u);
+    CCrontabParser parser([&gen] { return gen.Draw(); });
+    const std::vector<bpt::time_duration> spans = {
+        bpt::seconds(90), bpt::hours(30), bpt::hours(24 * 400), bpt::hours(24 * 365 * 200)};
+    int failures = 0;
+    for (int i = 0; i < 400 && failures < 10; ++i) {
+        const auto tab = parser.Parse(i % 7 == 0 ? "* * * * * ?" : gen.Text());
+        // Starts just before 1970 count from its first second; ends past 2099 stop there.
+        const ptime after = i % 40 == 0 ? T("1969-12-31 23:59:58.5") : gen.Start(*tab);
+        const ptime until = after + spans[gen.Draw() % spans.size()] +
+                            bpt::seconds(static_cast<long>(gen.Draw() % 86400));
+        const std::uint64_t n = 1 + gen.Draw() % (i % 3 == 0 ? 4 : 3000);
+
+        CountedMatches want;
+        for (ptime t = after; want.count < n;) {
+            t = FindNext(*tab, t + bpt::seconds(1));
+            if (t.is_not_a_date_time() || t > until) break;
+            want = {t, want.count + 1};
+        }
+        const CountedMatches got = FindNth(*tab, after, until, n);
+        if (Show(got.last) != Show(want.last) || got.count != want.count) {
+            ADD_FAILURE() << "FindNth(\"" << tab->GetText() << "\", " << Show(after) << ", "
+                          << Show(until) << ", " << n << ") gave " << Show(got.last) << " ("
+                          << got.count << "), stepping " << Show(want.last) << " (" << want.count
+                          << ")";
+            ++failures;
+        }
+    }
 }
 
 }  // namespace

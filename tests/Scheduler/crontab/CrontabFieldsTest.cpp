@@ -123,6 +123,11 @@ const std::vector<CompileCase>& CompileCases() {
         {Field::Second, "70-80", {}, "Invalid range. Second: start=70 end=80"},
         {Field::Second, "70-80/0", {}, "Invalid range. Second: start=70 end=80"},
         {Field::Second, "65535", {}, "Invalid range. Second: start=65535 end=65535"},
+        // whatever the text order: every items are checked first, then ranges, then the rest
+        {Field::Second, "70-80,*/0", {}, "Invalid range. Second step <= 0"},
+        {Field::Second, "70,65-66,80-90", {}, "Invalid range. Second: start=65 end=66"},
+        {Field::Second, "1-2/0,61-62", {}, "Invalid range. Second step <= 0"},
+        {Field::Second, "5,70,80", {}, "Invalid range. Second: start=70 end=70"},
         {Field::Minute, "30", {30}},
         {Field::Minute, "58-59,0-1", {0, 1, 58, 59}},
         {Field::Minute, "70", {}, "Invalid range. Hour: start=70 end=70"},

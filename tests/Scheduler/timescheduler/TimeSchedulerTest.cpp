@@ -410,9 +410,9 @@ TEST_F(TimeSchedulerTest, LastTickCountsLimitsEndsAndDelays) {
         std::string text;
         std::string start;
         std::string end;
-        int occurrences;       // -1: none
-        int delay;             // 0: none
-        std::string expected;  // empty: no last tick
+        std::int64_t occurrences;  // -1: none
+        int delay;                 // 0: none
+        std::string expected;      // empty: no last tick
     };
     const Case cases[] = {
         {"0 0 * * * ?", "2030-01-01 00:00:00", "", 5, 60, "2030-01-01 04:01:00"},
@@ -421,12 +421,21 @@ TEST_F(TimeSchedulerTest, LastTickCountsLimitsEndsAndDelays) {
         {"0 0 0 1 * ? 2098-2099", "", "", -1, 0, "2099-01-01 00:00:00"},
         {"0 0 0 1 1 ? 2030", "", "", -1, -5, "2030-01-01 00:00:00"},
         {"0 0 * * * ?", "", "", 2, 0, "2029-06-01 02:00:00"},
+        // any limit: counted, never refused
+        {"0 0 0 1 1 ? 2030", "", "", 4294967295, 0, "2030-01-01 00:00:00"},
+        {"* * * * * ?", "2030-01-01 00:00:00", "2030-01-02 00:00:00", 20000000, 0,
+         "2030-01-02 00:00:00"},
+        {"* * * * * ?", "", "", 4294967295, 0, "2099-01-01 00:00:00"},
+        {"* * * * * ?", "2030-01-01 00:00:00", "", 86401, 0, "2030-01-02 00:00:00"},
     };
     for (const Case& c : cases) {
         TimeEvent event = Event(c.text);
         if (!c.start.empty()) *event.mutable_starttime() = Utc(c.start);
         if (!c.end.empty()) *event.mutable_range()->mutable_rangedefinitionendtime() = Utc(c.end);
-        if (c.occurrences >= 0) event.mutable_range()->set_rangedefinitionoccurences(c.occurrences);
+        if (c.occurrences >= 0) {
+            event.mutable_range()->set_rangedefinitionoccurences(
+                static_cast<std::uint32_t>(c.occurrences));
+        }
         if (c.delay != 0) event.set_delay(c.delay);
         const auto last = scheduler->GetLastTick(event);
         if (c.expected.empty()) {
