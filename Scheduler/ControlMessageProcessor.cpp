@@ -136,7 +136,7 @@ void Processor::MsgRegisterTimeEvent(const MessagePtr& message) {
         RequireComplete(request->GetTimeEvent());
         const TimeEvent event = WithStoredStart(request->GetTimeEvent());
         auto crontab = std::make_shared<CCrontabScheduler>(
-            module_.GetCrontabParser().Parse(event.timespecification()));
+            module_.GetCrontabs().Get(event.timespecification()));
         module_.GetTimeScheduler()->AddTab(std::move(crontab), event, userData, context);
         module_.SendMessage(
             std::make_shared<Messages::CRegisterTimeEventResponse>(request->GetRequestId()));
@@ -162,8 +162,7 @@ void Processor::MsgValidateTimeEvent(const MessagePtr& message) {
     try {
         const TimeEvent& event = request->GetTimeEvent();
         RequireComplete(event);
-        const CCrontabScheduler crontab(
-            module_.GetCrontabParser().Parse(event.timespecification()));
+        const CCrontabScheduler crontab(module_.GetCrontabs().Get(event.timespecification()));
         module_.GetTimeScheduler()->ValidateTimeEvent(crontab, event, request->GetTimeZoneSlack());
         module_.SendMessage(
             std::make_shared<Messages::CValidateTimeEventResponse>(request->GetRequestId()));

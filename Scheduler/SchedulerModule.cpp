@@ -18,13 +18,13 @@ CSchedulerModule::CSchedulerModule()
           [this] { return Log(2); }, [this] { return Log(1); }, [this] { return Log(4); })),
       controlMessageProcessor_(std::make_shared<CControlMessageProcessor>(*this)),
       tickHandler_(std::make_shared<CTickHandler>(*this)),
-      crontabParser_(std::make_shared<CCrontabParser>()) {}
+      crontabs_(std::make_shared<CCronTabCache>()) {}
 
 CSchedulerModule::~CSchedulerModule() {
     StopProcessingThreads();
     if (timeScheduler_) timeScheduler_->StopTicking();
     timeScheduler_.reset();
-    crontabParser_.reset();
+    crontabs_.reset();
     translator_.reset();
 }
 

@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "Scheduler/crontab/CrontabParser.h"
+#include "Scheduler/crontab/CronTabCache.h"
 #include "Scheduler/timescheduler/TimeScheduler.h"
 #include "common/kernel/ITranslatorResource.h"
 #include "common/logging/LoggerBridge.h"
@@ -39,7 +39,7 @@ public:
 
     CSchedulerModule();
     // Ends message processing first, then stops ticking and releases the time scheduler,
-    // the parser and the translator.
+    // the crontab cache and the translator.
     ~CSchedulerModule() override;
 
     // Stops the ticks for good; requests that need ticking are refused from now on.
@@ -49,8 +49,9 @@ public:
     const std::shared_ptr<Common::Library::Logging::CLoggerBridge>& GetLoggerBridge() const {
         return loggerBridge_;
     }
-    // The one parser of the module; used only on the processing thread.
-    CCrontabParser& GetCrontabParser() const { return *crontabParser_; }
+    // The module's compiled crontabs by text: events registered with one text share one
+    // compiled crontab, and a text is parsed once while it stays in use.
+    CCronTabCache& GetCrontabs() const { return *crontabs_; }
     // Null before Initialize.
     const std::shared_ptr<CTimeScheduler>& GetTimeScheduler() const { return timeScheduler_; }
     // Returns while the time scheduler ticks; throws SchedulerNotTicking "Scheduler is not
@@ -72,7 +73,7 @@ private:
     std::shared_ptr<CControlMessageProcessor> controlMessageProcessor_;
     std::shared_ptr<CTimeScheduler> timeScheduler_;
     std::shared_ptr<CTickHandler> tickHandler_;
-    std::shared_ptr<CCrontabParser> crontabParser_;
+    std::shared_ptr<CCronTabCache> crontabs_;
     std::shared_ptr<Common::Kernel::ITranslatorResource> translator_;
 };
 

@@ -36,7 +36,7 @@
 #include <utility>
 #include <vector>
 
-#include "Scheduler/crontab/CrontabParser.h"
+#include "Scheduler/crontab/CronTabCache.h"
 #include "Scheduler/crontab/CrontabScheduler.h"
 #include "Scheduler/timescheduler/Clock.h"
 #include "Scheduler/timescheduler/ITickHandler.h"
@@ -304,8 +304,8 @@ private:
     mutable boost::mutex tickingMutex_;
     bool ticking_ = true;
 
-    mutable std::mutex parserMutex_;
-    mutable CCrontabParser parser_;
+    // The texts that GetLastTick compiles, kept while they are asked again.
+    mutable CCronTabCache crontabs_;
 
     boost::thread observerThread_;
     boost::thread timerServiceThread_;

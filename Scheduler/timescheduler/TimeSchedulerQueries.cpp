@@ -5,6 +5,7 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "Scheduler/timescheduler/EventLimits.h"
 #include "Scheduler/timescheduler/TimeScheduler.h"
 
 namespace Zent::Scheduler {
@@ -14,18 +15,6 @@ namespace {
 using boost::posix_time::hours;
 using boost::posix_time::ptime;
 using boost::posix_time::seconds;
-
-const ptime& Horizon() {
-    static const ptime horizon = boost::posix_time::time_from_string("2099-01-01 00:00");
-    return horizon;
-}
-
-// No search starts before this: the first possible match, 1970-01-01 00:00:00, is the
-// first second after it.
-const ptime& EarliestCursor() {
-    static const ptime earliest(boost::gregorian::date(1969, 12, 31), seconds(86399));
-    return earliest;
-}
 
 // Whole seconds from now until `expiry`, within the int32 range.
 std::int32_t SecondsUntil(const ptime& expiry) {
@@ -48,9 +37,7 @@ void CTimeScheduler::Validate(const CCrontabScheduler& crontabScheduler, const T
     Time start = timeEvent.has_starttime() ? ToTimePoint(timeEvent.starttime()) : nowEvent;
     // A match exactly at the requested start counts; a stored start is one second early.
     if (!(timeEvent.has_starttime() && storedStart)) start -= seconds(1);
-    const Time end = timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime()
-                         ? ToTimePoint(timeEvent.range().rangedefinitionendtime())
-                         : Horizon();
+    const Time end = EndLimit(timeEvent);
     Time nowCheck = !timeEvent.utclocal() && !slack ? nowEvent : CurrentUtcSecond();
     if (slack) {
         start -= hours(12);
@@ -146,22 +133,20 @@ std::vector<CTimeScheduler::Time> CTimeScheduler::GetNextOccurrencesByUserData(
 }
 
 std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent& timeEvent) const {
-    std::shared_ptr<CCrontabScheduler> crontab;
-    {
-        std::lock_guard lock(parserMutex_);
-        crontab = std::make_shared<CCrontabScheduler>(parser_.Parse(timeEvent.timespecification()));
-    }
+    const auto crontab =
+        std::make_shared<CCrontabScheduler>(crontabs_.Get(timeEvent.timespecification()));
     const Time now = NowInEventBase(timeEvent);
     const Time start = timeEvent.has_starttime() ? ToTimePoint(timeEvent.starttime()) : now;
     const bool hasEnd = timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime();
-    const Time end = hasEnd ? ToTimePoint(timeEvent.range().rangedefinitionendtime()) : Horizon();
+    const Time end = EndLimit(timeEvent);
     const bool hasLimit =
         timeEvent.has_range() && timeEvent.range().has_rangedefinitionoccurences();
     if (hasLimit && timeEvent.range().rangedefinitionoccurences() == 0) {
         throw std::runtime_error("The timeEvent never starts, due to numOfOccurences is 0: " +
                                  timeEvent.DebugString());
     }
-    if (crontab->NextOccurrence(start - seconds(1), end).is_not_a_date_time()) {
+    const Time firstCursor = std::max(start - seconds(1), EarliestCursor());
+    if (crontab->NextOccurrence(firstCursor, end).is_not_a_date_time()) {
         throw std::runtime_error("The timeEvent " + timeEvent.DebugString() + " never ticks");
     }
 
@@ -184,7 +169,7 @@ std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent&
         // Counting starts at the first match at or after both the start and now.
         const Time nowSecond(now.date(), seconds(now.time_of_day().total_seconds()));
         const Time afterNow = nowSecond == now ? now - seconds(1) : nowSecond;
-        const Time after = std::max(start - seconds(1), afterNow);
+        const Time after = std::max(firstCursor, afterNow);
         const Time counted = crontab->NthOccurrence(after, end, limit).last;
         if (counted.is_not_a_date_time()) {
             throw std::runtime_error("The timeEvent " + timeEvent.DebugString() + " never ticks");

@@ -1,9 +1,12 @@
 // Planning, arming and firing of cron events.
 
+#include <algorithm>
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/thread/exceptions.hpp>
 
 #include "Scheduler/crontab/CrontabValidationException.h"
+#include "Scheduler/timescheduler/EventLimits.h"
 #include "Scheduler/timescheduler/TimeScheduler.h"
 
 namespace Zent::Scheduler {
@@ -12,24 +15,6 @@ namespace {
 
 using boost::posix_time::ptime;
 using boost::posix_time::seconds;
-
-// The end of every event that names none.
-const ptime& Horizon() {
-    static const ptime horizon = boost::posix_time::time_from_string("2099-01-01 00:00");
-    return horizon;
-}
-
-ptime EndLimit(const TimeEvent& timeEvent) {
-    if (timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime()) {
-        return ToTimePoint(timeEvent.range().rangedefinitionendtime());
-    }
-    return Horizon();
-}
-
-bool LimitReached(const TimeEvent& timeEvent, std::uint64_t ticks) {
-    return timeEvent.has_range() && timeEvent.range().has_rangedefinitionoccurences() &&
-           ticks >= timeEvent.range().rangedefinitionoccurences();
-}
 
 }  // namespace
 
@@ -64,9 +49,9 @@ CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc, Time
     // The stored start lies one second before the requested one, so the first match
     // strictly after it is the first at or after the requested start; without a start,
     // the first match at or after now.
-    Time candidate = firstPlanning && !hasStart
-                         ? crontab.NextOccurrence(desc.nextOccurrence - seconds(1), end)
-                         : crontab.NextOccurrence(desc.nextOccurrence, end);
+    const Time cursor =
+        firstPlanning && !hasStart ? desc.nextOccurrence - seconds(1) : desc.nextOccurrence;
+    Time candidate = crontab.NextOccurrence(std::max(cursor, EarliestCursor()), end);
     // Past occurrences are skipped, never delivered late: four steps, then a jump to now.
     for (int searches = 1;; ++searches) {
         if (candidate.is_not_a_date_time()) return candidate;
@@ -84,7 +69,8 @@ CTimeScheduler::Time CTimeScheduler::GetFollowingOccurrence(const TimeEventDesc&
     if (t.is_not_a_date_time()) {
         const Time base =
             event.has_starttime() ? ToTimePoint(event.starttime()) : NowInEventBase(event);
-        return desc.crontabScheduler->NextOccurrence(base - seconds(1), EndLimit(event));
+        return desc.crontabScheduler->NextOccurrence(std::max(base - seconds(1), EarliestCursor()),
+                                                     EndLimit(event));
     }
     return desc.crontabScheduler->NextOccurrence(t, EndLimit(event));
 }

@@ -474,6 +474,13 @@ TEST_F(TimeSchedulerTest, ValidationAllowsTwelveHoursOfSlackWhenAsked) {
     TimeEvent epoch = Event("0 0 * * * ?");
     *epoch.mutable_starttime() = Utc("1970-01-01 00:00:00");
     EXPECT_NO_THROW(scheduler->ValidateTimeEvent(*Crontab("0 0 * * * ?"), epoch, true));
+    // So do planning and counting: a start in 1969 registers, and counts from now on.
+    TimeEvent yearly = Event("0 0 0 1 1 ?");
+    *yearly.mutable_starttime() = Utc("1969-06-01 00:00:00");
+    Add(yearly, "yearly");
+    EXPECT_EQ(NextTick("yearly"), time_from_string("2032-01-01 00:00:00"));
+    yearly.mutable_range()->set_rangedefinitionoccurences(1);
+    EXPECT_EQ(scheduler->GetLastTick(yearly), time_from_string("2032-01-01 00:00:00"));
 }
 
 TEST_F(TimeSchedulerTest, TheDumpListsEveryEventAndDestructionClearsTheMap) {
