@@ -34,13 +34,7 @@
 #include <thread>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZENT_STRESS_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZENT_STRESS_SANITIZED 1
-#endif
-#endif
+#include "tests/stress/Sanitized.h"
 #ifdef ZENT_STRESS_SANITIZED
 // The bytes the sanitizer's allocator has handed out and not yet taken back.
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();

@@ -18,15 +18,8 @@
 #include <string>
 
 #include "tests/stress/MixedRun.h"
+#include "tests/stress/Sanitized.h"
 #include "tests/stress/ScaleRun.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZENT_STRESS_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZENT_STRESS_SANITIZED 1
-#endif
-#endif
 
 namespace {
 
