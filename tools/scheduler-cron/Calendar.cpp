@@ -72,7 +72,8 @@ std::string CalendarJson(const std::vector<MonthDays>& months, const Zone& zone)
                 std::to_string(months[i].year) + ",\"month\":" + std::to_string(months[i].month) +
                 ",\"days\":[";
         for (std::size_t d = 0; d < months[i].days.size(); ++d) {
-            json += (d ? "," : "") + std::to_string(months[i].days[d]);
+            if (d) json += ',';
+            json += std::to_string(months[i].days[d]);
         }
         json += "]}";
     }
