@@ -255,9 +255,11 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
     const bool parked = previous.is_not_a_date_time();
     if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), !parked,
                                 DescribeEvent(desc), walkStart)) {
-        // Its completion is under way and plans from the occurrence it delivers.
+        // Its completion is under way: it delivers its occurrence and then plans from the
+        // walk's start, like every other event of this walk.
         desc.nextOccurrence = previous;
         desc.timer->expires_at(pendingExpiry);
+        plansFromWalk_[id] = walkStart;
     }
 }
 

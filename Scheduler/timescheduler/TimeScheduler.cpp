@@ -205,6 +205,7 @@ void CTimeScheduler::Erase(EventMap::const_iterator it) {
         idsByUserData_.erase({desc->userDataHash, it->first});
         if (!desc->isSleepEvent) idsBySpecification_.erase({desc->specificationHash, it->first});
     }
+    if (!plansFromWalk_.empty()) plansFromWalk_.erase(it->first);
     eventDescriptions_.erase(it);
 }
 

@@ -292,6 +292,10 @@ private:
     std::set<std::pair<std::size_t, std::uint64_t>> idsBySpecification_;
     boost::condition_variable eventAdded_;
     std::uint64_t lastEventId_ = 0;
+    // Events whose timer completion was already queued when a re-plan reached them, with
+    // the walk's start: that completion plans from there, not from the clock as it reads
+    // when it finally runs, so an occurrence that fell due during the walk is kept.
+    std::map<std::uint64_t, Time> plansFromWalk_;
 
     std::shared_ptr<boost::asio::io_context> ioContext_;
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>

@@ -173,7 +173,14 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
         if (interrupted) throw boost::thread_interrupted();
     };
 
-    Time next = GetNextOccurrence(*desc);
+    Time planFrom;
+    if (!plansFromWalk_.empty()) {
+        if (const auto deferred = plansFromWalk_.find(id); deferred != plansFromWalk_.end()) {
+            planFrom = deferred->second;
+            plansFromWalk_.erase(deferred);
+        }
+    }
+    Time next = GetNextOccurrence(*desc, planFrom);
     if (next.is_not_a_date_time()) {
         logger_.Detail() << "ProcessTimerEvent: Event description map: Erasing id: " << id;
         Erase(found);
