@@ -253,8 +253,7 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
     if (desc.timeEvent.has_delay()) next = PlanDelay(id, desc, next);
     // A parked event has no wait to replace: it is armed whatever.
     const bool parked = previous.is_not_a_date_time();
-    if (!RegisterEventWithTimer(next, *desc.timer, id, desc.timeEvent.utclocal(), !parked,
-                                DescribeEvent(desc), walkStart)) {
+    if (!RegisterEventWithTimer(next, desc, id, !parked, walkStart)) {
         // Its completion is under way: it delivers its occurrence and then plans from the
         // walk's start, like every other event of this walk.
         desc.nextOccurrence = previous;

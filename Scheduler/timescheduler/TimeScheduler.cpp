@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/format.hpp>
 #include <boost/random/random_device.hpp>
 
 namespace Zent::Scheduler {
@@ -143,14 +142,12 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
         next = ApplyDelay(timeEvent.delay(), next, GetFollowingOccurrence(*desc, next));
     }
     desc->timer = std::make_shared<DeadlineTimer>(*ioContext_);
-    const std::string description = DescribeEvent(*desc);
-
     {
         // Held through the arming, so that neither the observer nor a query sees the event
         // unarmed, and an occurrence already due is delivered under the lock.
         Lock lock(eventMutex_);
         const std::uint64_t id = Insert(desc);
-        RegisterEventWithTimer(next, *desc->timer, id, timeEvent.utclocal(), false, description);
+        RegisterEventWithTimer(next, *desc, id, false);
     }
     logger_.Detail() << "New tab was registered to occure at: "
                      << boost::posix_time::to_simple_string(next);
@@ -277,17 +274,18 @@ void CTimeScheduler::FlushScheduledEvents(Lock& lock) const {
         }
         if (chunk.empty()) break;
         for (const DumpedEvent& event : chunk) {
-            dump.Detail() << boost::format(
-                                 "Event %1% is scheduled to tick every %2%. The user data is "
-                                 "%3% with delay %4% and UTCLocal = %5%") %
-                                 event.id %
-                                 Describe(event.isSleepEvent, event.sleepSeconds,
-                                          event.crontab.get()) %
-                                 event.userData->GetTypeName() % event.delay %
-                                 (event.utcLocal ? 1 : 0);
+            dump.Detail() << "Event " << event.id << " is scheduled to tick every "
+                          << Describe(event.isSleepEvent, event.sleepSeconds, event.crontab.get())
+                          << ". The user data is " << event.userData->GetTypeName()
+                          << " with delay " << event.delay
+                          << " and UTCLocal = " << (event.utcLocal ? 1 : 0);
         }
     }
     dump.Detail() << "Flushing all scheduled events done";
+}
+
+std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogDescription& description) {
+    return out << CTimeScheduler::DescribeEvent(description.desc);
 }
 
 std::string CTimeScheduler::DescribeEvent(const TimeEventDesc& desc) {

@@ -191,8 +191,7 @@ private:
     // when `next` lies before the current second. With `logRearm`, a timer whose
     // completion is already under way is left alone and false is returned. A re-plan
     // passes its `walkStart` as the current time and notes the arming once for the walk.
-    bool RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id, bool utcLocal,
-                                bool logRearm, const std::string& description,
+    bool RegisterEventWithTimer(Time next, TimeEventDesc& desc, std::uint64_t id, bool logRearm,
                                 Time walkStart = Time());
     void TimerHandler(const boost::system::error_code& error, std::uint64_t id);
     void ProcessTimerEvent(std::uint64_t id);
@@ -245,6 +244,12 @@ private:
         Time time;
     };
     friend std::ostream& operator<<(std::ostream& out, const LogTime& time);
+    // The description of an event that DescribeEvent returns, likewise built only when the
+    // line is: a tick would otherwise build one whatever the log level.
+    struct LogDescription {
+        const TimeEventDesc& desc;
+    };
+    friend std::ostream& operator<<(std::ostream& out, const LogDescription& description);
     // Whether `utc` lies in 1970..2099, the years the crontabs cover.
     static bool WallClockInRange(Time utc);
     // Leaves a cron event registered but unarmed, to be planned afresh by the next re-plan

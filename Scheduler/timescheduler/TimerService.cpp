@@ -100,18 +100,18 @@ CTimeScheduler::Time CTimeScheduler::LocalToUtc(Time t) const {
     return t - clock_->UtcOffset(clock_->UniversalTime());
 }
 
-bool CTimeScheduler::RegisterEventWithTimer(Time next, DeadlineTimer& timer, std::uint64_t id,
-                                            bool utcLocal, bool logRearm,
-                                            const std::string& description, Time walkStart) {
-    if (!utcLocal) next = LocalToUtc(next);
+bool CTimeScheduler::RegisterEventWithTimer(Time next, TimeEventDesc& desc, std::uint64_t id,
+                                            bool logRearm, Time walkStart) {
+    if (!desc.timeEvent.utclocal()) next = LocalToUtc(next);
     if (walkStart.is_special()) NoteArming();
     logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id
-                     << " at: " << LogTime{next} << ". " << description;
+                     << " at: " << LogTime{next} << ". " << LogDescription{desc};
     const Time now = walkStart.is_special() ? clock_->UniversalTime() : walkStart;
     if (next < Time(now.date(), seconds(now.time_of_day().total_seconds()))) {
         ProcessTimerEvent(id);
         return true;
     }
+    DeadlineTimer& timer = *desc.timer;
     const std::size_t cancelled = timer.expires_at(next);
     if (logRearm) {
         if (cancelled == 0) {
@@ -189,8 +189,7 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
     }
     if (desc->timeEvent.has_delay()) next = PlanDelay(id, *desc, next);
     eventAdded_.notify_one();
-    RegisterEventWithTimer(next, *desc->timer, id, desc->timeEvent.utclocal(), false,
-                           DescribeEvent(*desc));
+    RegisterEventWithTimer(next, *desc, id, false);
     leaveIfInterrupted();
 }
 

@@ -154,7 +154,10 @@ constexpr std::array<SparseText, 12> kSparseTexts = {{
     {"*/10 * * * * ?", 0.1, 5},
     {"30 */2 * * * ?", 0.3, 0},
 }};
-constexpr const char* kLimitedText = "*/5 * * * * ?";
+// The events with an occurrence limit tick every five seconds, spread over the five
+// seconds of each step.
+constexpr std::array<const char*, 5> kLimitedTexts = {
+    "0/5 * * * * ?", "1/5 * * * * ?", "2/5 * * * * ?", "3/5 * * * * ?", "4/5 * * * * ?"};
 
 // One event of the population.
 struct EventSpec {
@@ -263,9 +266,12 @@ public:
 
     int Execute() {
         std::printf(
-            "scheduler_stress --scale: seed %llu, %u events (%u every second), %u clients, %d s\n",
+            "scheduler_stress --scale: seed %llu, %u events (%u every second), %u clients "
+            "(%s), %d s\n",
             static_cast<unsigned long long>(options_.seed), options_.events, options_.everySecond,
-            options_.clients, options_.seconds);
+            options_.clients,
+            options_.rate == 0 ? "unpaced" : Text(options_.rate, " requests/s each").c_str(),
+            options_.seconds);
         Phase("loading the module");
         StartModule();
         Phase("registering the population");
@@ -366,7 +372,7 @@ private:
                 event.set_timespecification("* * * * * ?");
                 event.set_utclocal(i % 10 != 0);
             } else if (i % 20 == 0) {
-                event.set_timespecification(kLimitedText);
+                event.set_timespecification(kLimitedTexts[i / 20 % kLimitedTexts.size()]);
                 event.set_utclocal(true);
                 spec.limit = 3 + i % 4;
                 event.mutable_range()->set_rangedefinitionoccurences(spec.limit);
@@ -471,13 +477,20 @@ private:
         Rng rng(options_.seed * 7919 + index + 1);
         const auto& context = contexts_[index];
         std::discrete_distribution<int> operation({10, 6, 3, 8, 6, 8, 6, 6, 3, 3, 0.2});
-        while (!stopClients_) {
+        const auto begin = SteadyClock::now();
+        for (std::uint64_t sent = 0; !stopClients_;) {
             if (expectedReplies_ - firstReplies_ >= kWindow * options_.clients) {
                 std::this_thread::sleep_for(200us);
                 continue;
             }
             if (nextId_ > options_.maxRequests) break;
+            if (options_.rate != 0) {
+                const auto due =
+                    begin + std::chrono::microseconds(sent * 1'000'000 / options_.rate);
+                if (SteadyClock::now() < due) std::this_thread::sleep_until(due);
+            }
             SendOne(operation(rng), rng, context);
+            ++sent;
         }
     }
 

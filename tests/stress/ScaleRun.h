@@ -16,6 +16,10 @@ struct ScaleOptions {
     std::uint32_t events = 100'000;
     std::uint32_t everySecond = 1'000;  // of `events`
     std::uint32_t clients = 2;          // client threads sending requests
+    // Requests each client sends per second; 0: as fast as its window of replies allows.
+    // Two unpaced clients keep both cores of a small machine busy answering, and then no
+    // thread of the module, the tick thread included, gets the processor on time.
+    std::uint32_t rate = 5'000;
     std::uint64_t seed = 0;
     std::uint32_t maxRequests = 20'000'000;
 };

@@ -73,6 +73,10 @@ int main(int argc, char** argv) {
                    "every-second registrations, at least twice --clients (default 300); --scale: "
                    "all registrations (default 100000, at least 2000)")
         ->check(CLI::Range(1, 1'000'000));
+    app.add_option("--rate", scale.rate,
+                   "--scale: requests per second of each client, 0 for as fast as replies come "
+                   "(default 5000)")
+        ->check(CLI::Range(0, 1'000'000));
     app.add_option("--every-second", scale.everySecond,
                    "--scale: the events among --events that tick every second (default 1000)")
         ->check(CLI::Range(1, 10'000));
