@@ -205,6 +205,7 @@ struct Record {
     bool answered;           // the request has a response
     bool nowDependent;       // the reference holds only while the clock rests
     bool settled;            // sent once the module had re-planned after the last change
+    bool localTime;          // about an event in local time
     std::uint32_t expected;  // index into the error texts or last ticks
     std::uint32_t sleepSeconds;
     std::uint64_t count;
@@ -631,6 +632,7 @@ private:
             [&](auto& request, Record& record) {
                 request.SetTimeEvent(population_[index].event);
                 record.nowDependent = true;
+                record.localTime = !population_[index].event.utclocal();
             },
             Expect::Remaining);
     }
@@ -659,6 +661,7 @@ private:
             [&](auto& request, Record& record) {
                 request.SetUserData(Tag(kEventTag, index));
                 record.nowDependent = everySecond;
+                record.localTime = !population_[index].event.utclocal();
             },
             everySecond ? Expect::Remaining : Expect::Success);
     }
@@ -1143,6 +1146,9 @@ private:
         // ones that read the clock assume it rested.
         if (record.sentExcursions != excursions || excursions == kMaxU32) return;
         if (record.nowDependent && (record.sentEpoch != epochCount || !record.settled)) return;
+        // Local events follow a zone change at the observer's next check.
+        if (record.nowDependent && record.localTime && HadZoneChangeWithin(kCheckPeriod + 2s))
+            return;
         const std::string request = Text("request ", id, " (type ", record.type, ")");
         const std::string got = error != nullptr ? "error \"" + ErrorText(*error) + "\""
                                                  : Text("a reply of type ", reply.GetType());

@@ -19,7 +19,7 @@ struct ScaleOptions {
     // Requests each client sends per second; 0: as fast as its window of replies allows.
     // Two unpaced clients keep both cores of a small machine busy answering, and then no
     // thread of the module, the tick thread included, gets the processor on time.
-    std::uint32_t rate = 5'000;
+    std::uint32_t rate = 2'500;
     std::uint64_t seed = 0;
     std::uint32_t maxRequests = 20'000'000;
 };

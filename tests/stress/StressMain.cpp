@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1'000'000));
     app.add_option("--rate", scale.rate,
                    "--scale: requests per second of each client, 0 for as fast as replies come "
-                   "(default 5000)")
+                   "(default 2500)")
         ->check(CLI::Range(0, 1'000'000));
     app.add_option("--every-second", scale.everySecond,
                    "--scale: the events among --events that tick every second (default 1000)")
