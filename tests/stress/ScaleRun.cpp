@@ -86,7 +86,8 @@ constexpr int kWindow = 64;  // replies a client waits for at once
 const time_duration kMaxLateness = milliseconds(50);
 // After a set-back the module has this long to tick again.
 const time_duration kSetBackWindow = milliseconds(200);
-// The second after a jump carries the re-plan of every event.
+// The second after a change carries its re-plan: of every event after a jump, of the
+// local ones after a zone change (on the one tick thread, which the others wait for too).
 const time_duration kReplanAllowance = seconds(1);
 // How long after a change the ticks of sparse events are left unchecked (timers the change
 // passed fire then).
@@ -750,9 +751,7 @@ private:
         };
         const time_duration due = std::max(
             kind == ChangeKind::SetBack ? kSetBackWindow : time_duration(), carried(last.dueFrom));
-        const time_duration punctual =
-            std::max(kind == ChangeKind::Zone ? time_duration() : kReplanAllowance,
-                     carried(last.punctualFrom));
+        const time_duration punctual = std::max(kReplanAllowance, carried(last.punctualFrom));
         epochs_.push_back(Epoch{kind,
                                 SteadyClock::now(),
                                 wall,
