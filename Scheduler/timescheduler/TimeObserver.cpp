@@ -144,44 +144,81 @@ void CTimeScheduler::SetBaseline(Time wall, std::chrono::nanoseconds steady) {
 }
 
 void CTimeScheduler::ReplanOnTimerThread(bool localEventsOnly, Time keepFrom) {
-    const auto replan = [this, localEventsOnly, keepFrom] {
-        Lock lock(eventMutex_);
-        ReplanEvents(localEventsOnly, keepFrom);
-    };
     if (ioContext_->get_executor().running_in_this_thread()) {
-        replan();
+        // Asked from a tick handler: the walk cannot yield to the thread it runs on.
+        Lock lock(eventMutex_);
+        BeginWalk(localEventsOnly, keepFrom);
+        while (!ReplanChunk()) {
+        }
         return;
     }
-    std::packaged_task<void()> task(replan);
-    auto done = task.get_future();
-    boost::asio::post(*ioContext_, [&task] { task(); });
-    done.get();
+    const boost::lock_guard<boost::mutex> oneWalk(replanMutex_);
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    boost::asio::post(*ioContext_, [this, done, localEventsOnly, keepFrom] {
+        {
+            Lock lock(eventMutex_);
+            BeginWalk(localEventsOnly, keepFrom);
+        }
+        ContinueWalk(done);
+    });
+    finished.get();
 }
 
-void CTimeScheduler::ReplanEvents(bool localEventsOnly, Time keepFrom) {
-    // One reading for the whole walk. No timer completes while it runs (it runs on the
-    // timer thread), so planning each event from the time it is reached would skip an
-    // occurrence that fell due meanwhile; planned from the walk's start, that occurrence
-    // is armed in the past and ticks as soon as the walk ends.
-    const Time walkStart = clock_->UniversalTime();
-    const std::chrono::nanoseconds steady = clock_->SteadyTime();
-    const bool inRange = WallClockInRange(walkStart);
-    if (!keepFrom.is_special() && keepFrom > walkStart) keepFrom = walkStart;
+void CTimeScheduler::BeginWalk(bool localEventsOnly, Time keepFrom) {
+    // One reading for the whole walk. No timer of an event completes while its chunk runs,
+    // and those not walked yet plan from this reading too (AwaitsWalk), so an occurrence
+    // that falls due meanwhile is armed in the past and ticks as soon as its chunk ends,
+    // rather than being skipped.
+    const Time start = clock_->UniversalTime();
+    if (!keepFrom.is_special() && keepFrom > start) keepFrom = start;
+    walk_ = Walk{localEventsOnly, keepFrom, start, clock_->SteadyTime(), 0, lastEventId_};
+}
+
+void CTimeScheduler::ContinueWalk(const std::shared_ptr<std::promise<void>>& done) {
+    try {
+        Lock lock(eventMutex_);
+        // A walk asked for from a tick handler meanwhile may have done the rest already.
+        if (walk_ && !ReplanChunk()) {
+            lock.unlock();
+            boost::asio::post(*ioContext_, [this, done] { ContinueWalk(done); });
+            return;
+        }
+    } catch (...) {
+        walk_.reset();
+        done->set_exception(std::current_exception());
+        return;
+    }
+    done->set_value();
+}
+
+bool CTimeScheduler::AwaitsWalk(std::uint64_t id, const TimeEventDesc& desc) const {
+    return walk_ && id >= walk_->nextId && id <= walk_->lastId &&
+           (!walk_->localEventsOnly || !desc.timeEvent.utclocal());
+}
+
+bool CTimeScheduler::ReplanChunk() {
+    Walk& walk = *walk_;
+    const bool inRange = WallClockInRange(walk.start);
     std::vector<std::uint64_t> ended;
+    auto it = eventDescriptions_.lower_bound(walk.nextId);
     // Delivering an occurrence found due may erase the event being re-planned, and no
     // other: the walk steps past it first.
-    for (auto it = eventDescriptions_.begin(); it != eventDescriptions_.end();) {
+    for (std::size_t walked = 0;
+         walked < kReplanChunk && it != eventDescriptions_.end() && it->first <= walk.lastId;
+         ++walked) {
         const std::uint64_t id = it->first;
         const DescPtr desc = it->second;
         ++it;
+        walk.nextId = id + 1;
         if (!desc) continue;
         try {
             if (desc->isSleepEvent) {
-                if (!localEventsOnly) ShiftSleepEvent(id, *desc, walkStart, steady);
+                if (!walk.localEventsOnly) ShiftSleepEvent(id, *desc, walk.start, walk.steady);
             } else if (!inRange) {
-                ParkCronEvent(*desc, walkStart);
-            } else if (!localEventsOnly || !desc->timeEvent.utclocal()) {
-                ReplanCronEvent(id, *desc, !localEventsOnly, walkStart, keepFrom, ended);
+                ParkCronEvent(*desc, walk.start);
+            } else if (!walk.localEventsOnly || !desc->timeEvent.utclocal()) {
+                ReplanCronEvent(id, *desc, !walk.localEventsOnly, walk.start, walk.keepFrom, ended);
             }
         } catch (const std::exception& e) {
             logger_.Error() << "NotifyTimeChanged: failed to re-plan id: " << id << ": "
@@ -198,9 +235,14 @@ void CTimeScheduler::ReplanEvents(bool localEventsOnly, Time keepFrom) {
         logger_.Detail() << "NotifyTimeChanged : Event description map: erasing id: " << id;
         Erase(found);
     }
-    if (inRange && !localEventsOnly) clockOutOfRange_ = false;
-    NoteArming();  // for every timer the walk has set
+    NoteArming();  // for every timer the chunk has set
     WakeTimerQueue();
+    const bool finished = it == eventDescriptions_.end() || it->first > walk.lastId;
+    if (finished) {
+        if (inRange && !walk.localEventsOnly) clockOutOfRange_ = false;
+        walk_.reset();
+    }
+    return finished;
 }
 
 void CTimeScheduler::WakeTimerQueue() {

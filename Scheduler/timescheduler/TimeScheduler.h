@@ -29,6 +29,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -225,14 +226,34 @@ private:
     // released while the lines are formatted and logged, taken only to copy a bounded
     // chunk of events at a time, and held again on return.
     void FlushScheduledEvents(Lock& lock) const;
-    // Re-plans every event (or only the local-time cron events) after a clock change; the
-    // caller holds eventMutex_ on the timer-service thread. Pending ticks due at or after
-    // `keepFrom` are kept.
-    void ReplanEvents(bool localEventsOnly, Time keepFrom);
-    // ReplanEvents under eventMutex_ on the timer-service thread, waiting for it there.
-    // No timer completes during the walk, re-armed timers hand their cancelled waits to
-    // that thread's own queue instead of waking it once per timer, and an occurrence found
-    // due ticks on the tick thread.
+    // A re-plan of every event (or only the local-time cron events) after a clock change,
+    // from one reading of the clocks. It walks the events in ascending id order, a chunk at
+    // a time, on the timer-service thread and under eventMutex_, which it releases between
+    // chunks so that due ticks and requests are served meanwhile. Pending ticks due at or
+    // after `keepFrom` are kept. Events registered after it began are planned already.
+    struct Walk {
+        bool localEventsOnly;
+        Time keepFrom;
+        Time start;  // the wall clock when it began
+        std::chrono::nanoseconds steady;
+        std::uint64_t nextId;  // the first id not walked yet
+        std::uint64_t lastId;  // the last id registered when it began
+    };
+    static constexpr std::size_t kReplanChunk = 4096;
+    // Starts a walk (replacing one under way, which the new one covers); the caller holds
+    // eventMutex_.
+    void BeginWalk(bool localEventsOnly, Time keepFrom);
+    // Walks the next chunk; true, with walk_ reset, when the walk is done. The caller holds
+    // eventMutex_ on the timer-service thread.
+    bool ReplanChunk();
+    // Runs the walk's next chunk and posts the one after it, or fulfils `done`.
+    void ContinueWalk(const std::shared_ptr<std::promise<void>>& done);
+    // Whether the walk under way will still re-plan this event; its timer's completion then
+    // plans from the walk's start.
+    bool AwaitsWalk(std::uint64_t id, const TimeEventDesc& desc) const;
+    // A walk on the timer-service thread, returning when it is done. Re-armed timers hand
+    // their cancelled waits to that thread's own queue instead of waking it once per timer,
+    // and an occurrence found due ticks on the tick thread. One walk at a time.
     void ReplanOnTimerThread(bool localEventsOnly, Time keepFrom);
     void ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
                          Time walkStart, Time keepFrom, std::vector<std::uint64_t>& ended);
@@ -301,6 +322,8 @@ private:
     // the walk's start: that completion plans from there, not from the clock as it reads
     // when it finally runs, so an occurrence that fell due during the walk is kept.
     std::map<std::uint64_t, Time> plansFromWalk_;
+    std::optional<Walk> walk_;
+    boost::mutex replanMutex_;  // one walk at a time
 
     std::shared_ptr<boost::asio::io_context> ioContext_;
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>

@@ -174,7 +174,9 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
     };
 
     Time planFrom;
-    if (!plansFromWalk_.empty()) {
+    if (AwaitsWalk(id, *desc)) {
+        planFrom = walk_->start;
+    } else if (!plansFromWalk_.empty()) {
         if (const auto deferred = plansFromWalk_.find(id); deferred != plansFromWalk_.end()) {
             planFrom = deferred->second;
             plansFromWalk_.erase(deferred);
