@@ -213,7 +213,7 @@ bool CTimeScheduler::ReplanChunk() {
         walk.nextId = id + 1;
         if (!desc) continue;
         try {
-            if (desc->isSleepEvent) {
+            if (desc->IsSleepEvent()) {
                 if (!walk.localEventsOnly) ShiftSleepEvent(id, *desc, walk.start, walk.steady);
             } else if (!inRange) {
                 ParkCronEvent(*desc, walk.start);
@@ -230,7 +230,7 @@ bool CTimeScheduler::ReplanChunk() {
         if (found == eventDescriptions_.end()) continue;
         if (found->second) {
             logger_.Detail() << "NotifyTimeChanged : Timer: canceling id: " << id;
-            found->second->timer->cancel();
+            found->second->timer.cancel();
         }
         logger_.Detail() << "NotifyTimeChanged : Event description map: erasing id: " << id;
         Erase(found);
@@ -255,15 +255,15 @@ void CTimeScheduler::WakeTimerQueue() {
 void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, Time wall,
                                      std::chrono::nanoseconds steady) {
     const Time expiry = SleepExpiry(desc, wall, steady);
-    const Time current = desc.timer->expires_at();
+    const Time current = desc.timer.expires_at();
     // The two clocks are read apart: a difference below a second is no clock change.
     if (!current.is_special() && (expiry - current).abs() < boost::posix_time::seconds(1)) return;
     // When its completion is under way, the handler compares the clocks itself.
-    if (desc.timer->expires_at(expiry) == 0) return;
+    if (desc.timer.expires_at(expiry) == 0) return;
     NoteArming();
     logger_.Info() << "Scheduling new sleeping time for event id:" << id
                    << ", new time:" << LogTime{expiry};
-    desc.timer->async_wait(
+    desc.timer.async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
 }
 
@@ -271,7 +271,7 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
                                      Time walkStart, Time keepFrom,
                                      std::vector<std::uint64_t>& ended) {
     const Time previous = desc.nextOccurrence;
-    const Time pendingExpiry = desc.timer->expires_at();
+    const Time pendingExpiry = desc.timer.expires_at();
     desc.nextOccurrence = Time();
     Time next = GetNextOccurrence(desc, walkStart);
     // After a jump, an occurrence whose (delayed) tick is still pending keeps that tick
@@ -299,7 +299,7 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
         // Its completion is under way: it delivers its occurrence and then plans from the
         // walk's start, like every other event of this walk.
         desc.nextOccurrence = previous;
-        desc.timer->expires_at(pendingExpiry);
+        desc.timer.expires_at(pendingExpiry);
         plansFromWalk_[id] = walkStart;
     }
 }

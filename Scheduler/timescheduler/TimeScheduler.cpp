@@ -49,9 +49,9 @@ CTimeScheduler::~CTimeScheduler() {
     {
         Lock lock(eventMutex_);
         logger_.Detail() << "~CTimeScheduler: Clearing the event description map";
+        eventsByUserData_.clear();
+        eventsBySpecification_.clear();
         eventDescriptions_.clear();
-        idsByUserData_.clear();
-        idsBySpecification_.clear();
     }
     observerThread_.interrupt();
     observerThread_.join();
@@ -128,8 +128,8 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
     Validate(*crontabScheduler, timeEvent, false, true);
     if (!userData) throw CCrontabNoEventException("User data is NULL");
 
-    auto desc = std::make_shared<TimeEventDesc>();
-    desc->crontabScheduler = std::move(crontabScheduler);
+    auto desc = std::make_shared<TimeEventDesc>(*ioContext_);
+    desc->crontab = *crontabScheduler;
     desc->timeEvent = timeEvent;
     desc->userData = std::move(userData);
     desc->userContext = std::move(userContext);
@@ -141,7 +141,6 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
     if (timeEvent.has_delay()) {
         next = ApplyDelay(timeEvent.delay(), next, GetFollowingOccurrence(*desc, next));
     }
-    desc->timer = std::make_shared<DeadlineTimer>(*ioContext_);
     {
         // Held through the arming, so that neither the observer nor a query sees the event
         // unarmed, and an occurrence already due is delivered under the lock.
@@ -158,7 +157,7 @@ std::uint64_t CTimeScheduler::Insert(const DescPtr& desc) {
     desc->userDataHash = desc->userData->GetHash();
     // The same hash of the same bytes as GetRemainingTimeBySpec looks up. Partial: an
     // incomplete record is never asked for, so its hash does not matter.
-    if (!desc->isSleepEvent) {
+    if (!desc->IsSleepEvent()) {
         desc->specificationHash =
             std::hash<std::string>{}(desc->timeEvent.SerializePartialAsString());
     }
@@ -172,9 +171,10 @@ std::uint64_t CTimeScheduler::Insert(const DescPtr& desc) {
                "FinadAndDeleteUserData: Event description map: Erasing id: ");
     }
     const std::uint64_t id = ++lastEventId_;
+    desc->id = id;
     eventDescriptions_.emplace(id, desc);
-    idsByUserData_.emplace(desc->userDataHash, id);
-    if (!desc->isSleepEvent) idsBySpecification_.emplace(desc->specificationHash, id);
+    eventsByUserData_.insert(*desc);
+    if (!desc->IsSleepEvent()) eventsBySpecification_.insert(*desc);
     eventAdded_.notify_one();
     return id;
 }
@@ -192,15 +192,17 @@ void CTimeScheduler::DeleteTab(const MessagePtr& userData) {
 void CTimeScheduler::Remove(EventMap::const_iterator it, const char* cancelLine,
                             const char* eraseLine) {
     logger_.Detail() << cancelLine << it->first;
-    if (it->second->timer) it->second->timer->cancel();
+    if (it->second) it->second->timer.cancel();
     logger_.Detail() << eraseLine << it->first;
     Erase(it);
 }
 
 void CTimeScheduler::Erase(EventMap::const_iterator it) {
     if (const DescPtr& desc = it->second) {
-        idsByUserData_.erase({desc->userDataHash, it->first});
-        if (!desc->isSleepEvent) idsBySpecification_.erase({desc->specificationHash, it->first});
+        eventsByUserData_.erase(eventsByUserData_.iterator_to(*desc));
+        if (!desc->IsSleepEvent()) {
+            eventsBySpecification_.erase(eventsBySpecification_.iterator_to(*desc));
+        }
     }
     if (!plansFromWalk_.empty()) plansFromWalk_.erase(it->first);
     eventDescriptions_.erase(it);
@@ -209,24 +211,19 @@ void CTimeScheduler::Erase(EventMap::const_iterator it) {
 CTimeScheduler::EventMap::const_iterator CTimeScheduler::FindOldest(const MessagePtr& userData,
                                                                     std::size_t hash) const {
     if (!userData) return eventDescriptions_.end();
-    for (auto entry = idsByUserData_.lower_bound({hash, 0});
-         entry != idsByUserData_.end() && entry->first == hash; ++entry) {
-        const auto found = eventDescriptions_.find(entry->second);
-        if (found != eventDescriptions_.end() && found->second &&
-            found->second->userData->IsEqual(userData)) {
-            return found;
-        }
+    for (auto event = eventsByUserData_.lower_bound({hash, 0});
+         event != eventsByUserData_.end() && event->userDataHash == hash; ++event) {
+        if (event->userData->IsEqual(userData)) return eventDescriptions_.find(event->id);
     }
     return eventDescriptions_.end();
 }
 
 namespace {
 
-std::string Describe(bool isSleepEvent, std::uint32_t sleepSeconds,
-                     const CCrontabScheduler* crontab) {
-    if (isSleepEvent) return "Sleep event: " + std::to_string(sleepSeconds);
-    if (!crontab) return "CRON: UNSET CRON";
-    return "CRON: " + crontab->GetCronTab()->GetText();
+// A sleep event has no crontab.
+std::string Describe(std::uint32_t sleepSeconds, const CCronTab* crontab) {
+    if (!crontab) return "Sleep event: " + std::to_string(sleepSeconds);
+    return "CRON: " + crontab->GetText();
 }
 
 // How many events the dump copies per hold of the lock.
@@ -235,11 +232,10 @@ constexpr std::size_t kDumpChunk = 1024;
 // What the dump prints of one event, copied under the lock.
 struct DumpedEvent {
     std::uint64_t id;
-    std::shared_ptr<const CCrontabScheduler> crontab;
+    std::shared_ptr<const CCronTab> crontab;
     std::shared_ptr<Common::Kernel::IMessage> userData;
     std::int32_t delay;
     std::uint32_t sleepSeconds;
-    bool isSleepEvent;
     bool utcLocal;
 };
 
@@ -266,16 +262,16 @@ void CTimeScheduler::FlushScheduledEvents(Lock& lock) const {
             for (auto it = eventDescriptions_.lower_bound(nextId);
                  it != eventDescriptions_.end() && chunk.size() < kDumpChunk; ++it) {
                 if (const DescPtr& desc = it->second) {
-                    chunk.push_back({it->first, desc->crontabScheduler, desc->userData,
+                    chunk.push_back({it->first, desc->crontab.GetCronTab(), desc->userData,
                                      desc->timeEvent.delay(), desc->sleepSeconds,
-                                     desc->isSleepEvent, desc->timeEvent.utclocal()});
+                                     desc->timeEvent.utclocal()});
                 }
             }
         }
         if (chunk.empty()) break;
         for (const DumpedEvent& event : chunk) {
             dump.Detail() << "Event " << event.id << " is scheduled to tick every "
-                          << Describe(event.isSleepEvent, event.sleepSeconds, event.crontab.get())
+                          << Describe(event.sleepSeconds, event.crontab.get())
                           << ". The user data is " << event.userData->GetTypeName()
                           << " with delay " << event.delay
                           << " and UTCLocal = " << (event.utcLocal ? 1 : 0);
@@ -289,18 +285,16 @@ std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogDescription
 }
 
 std::string CTimeScheduler::DescribeEvent(const TimeEventDesc& desc) {
-    return Describe(desc.isSleepEvent, desc.sleepSeconds, desc.crontabScheduler.get());
+    return Describe(desc.sleepSeconds, desc.crontab.GetCronTab().get());
 }
 
 void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userData,
                                         UserContextPtr userContext) {
     if (!userData) throw CCrontabNoEventException("User data is NULL");
-    auto desc = std::make_shared<TimeEventDesc>();
+    auto desc = std::make_shared<TimeEventDesc>(*ioContext_);
     desc->userData = std::move(userData);
     desc->userContext = std::move(userContext);
-    desc->isSleepEvent = true;
     desc->sleepSeconds = seconds;
-    desc->timer = std::make_shared<DeadlineTimer>(*ioContext_);
     {
         Lock lock(eventMutex_);
         const std::uint64_t id = Insert(desc);
@@ -314,14 +308,14 @@ void CTimeScheduler::RegisterSleepEventWithTimer(std::uint32_t seconds, TimeEven
     const Time wall = clock_->UniversalTime();
     const std::chrono::nanoseconds steady = clock_->SteadyTime();
     const Time second(wall.date(), boost::posix_time::seconds(wall.time_of_day().total_seconds()));
-    desc.sleepDue = second + boost::posix_time::seconds(seconds);
+    desc.nextOccurrence = second + boost::posix_time::seconds(seconds);
     desc.sleepDueSteady =
-        steady + std::chrono::microseconds((desc.sleepDue - wall).total_microseconds());
+        steady + std::chrono::microseconds((desc.nextOccurrence - wall).total_microseconds());
     logger_.Detail() << "RegisterSleepEventWithTimer: next occurence of id: " << id
-                     << " at: " << boost::posix_time::to_simple_string(desc.sleepDue);
+                     << " at: " << boost::posix_time::to_simple_string(desc.nextOccurrence);
     NoteArming();
-    desc.timer->expires_at(SleepExpiry(desc, wall, steady));
-    desc.timer->async_wait(
+    desc.timer.expires_at(SleepExpiry(desc, wall, steady));
+    desc.timer.async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
 }
 
@@ -332,13 +326,13 @@ CTimeScheduler::Time CTimeScheduler::SleepExpiry(const TimeEventDesc& desc, Time
     const Time bySteady = wall + boost::posix_time::microseconds(left.count());
     // A wall clock outside the supported years says nothing about the due time.
     if (!WallClockInRange(wall)) return bySteady;
-    return std::min(desc.sleepDue, bySteady);
+    return std::min(desc.nextOccurrence, bySteady);
 }
 
 void CTimeScheduler::ArmSleepTimer(std::uint64_t id, TimeEventDesc& desc, Time expiry) {
-    desc.timer->expires_at(expiry);
+    desc.timer.expires_at(expiry);
     NoteArming();
-    desc.timer->async_wait(
+    desc.timer.async_wait(
         [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
 }
 
@@ -351,7 +345,7 @@ bool CTimeScheduler::RearmEarlySleep(std::uint64_t id) {
     TimeEventDesc& desc = *found->second;
     const Time wall = clock_->UniversalTime();
     const std::chrono::nanoseconds steady = clock_->SteadyTime();
-    const bool wallDue = WallClockInRange(wall) && !(wall < desc.sleepDue);
+    const bool wallDue = WallClockInRange(wall) && !(wall < desc.nextOccurrence);
     if (wallDue || steady + kSlack >= desc.sleepDueSteady) return false;
     ArmSleepTimer(id, desc, SleepExpiry(desc, wall, steady));
     return true;

@@ -23,6 +23,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <boost/intrusive/set.hpp>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
@@ -33,7 +34,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -59,25 +59,38 @@ public:
     using UserContextPtr = std::shared_ptr<Common::Security::CUserContext>;
     using Time = boost::posix_time::ptime;
 
-    // The scheduler's record of one registered event.
+    // Links an event into an index without a node of its own.
+    using IndexHook = boost::intrusive::set_member_hook<boost::intrusive::optimize_size<true>>;
+
+    // The scheduler's record of one registered event, one per event: its members leave no
+    // padding between them, and those a re-plan reads for every event come first, so that
+    // they share the fewest cache lines.
     struct TimeEventDesc {
-        std::shared_ptr<CCrontabScheduler> crontabScheduler;  // null for a sleep event
+        explicit TimeEventDesc(boost::asio::io_context& ioContext) : timer(ioContext) {}
+
+        // A sleep event is the one kind of event without a crontab.
+        bool IsSleepEvent() const { return !crontab.GetCronTab(); }
+
+        DeadlineTimer timer;
+        // A cron event's, in its time base; not-a-date-time: plan from the start. A sleep
+        // event is due when the wall clock reaches its nextOccurrence (UTC, as registered)
+        // or the steady clock reaches sleepDueSteady, whichever comes first.
+        Time nextOccurrence;
+        std::uint32_t tickCount = 0;
+        std::uint32_t sleepSeconds = 0;
+        // The crontab's compiled form is shared with every event of the same text.
+        CCrontabScheduler crontab{nullptr};
         TimeEvent timeEvent;  // as registered (empty for a sleep event)
+        std::chrono::nanoseconds sleepDueSteady{};
         MessagePtr userData;
         UserContextPtr userContext;
-        std::shared_ptr<DeadlineTimer> timer;
-        Time nextOccurrence;  // event time base; not-a-date-time: plan from the start
-        std::uint32_t tickCount = 0;
-        bool isSleepEvent = false;
-        std::uint32_t sleepSeconds = 0;
-        // A sleep event is due when the wall clock reaches sleepDue (UTC, as registered) or
-        // the steady clock reaches sleepDueSteady, whichever comes first.
-        Time sleepDue;
-        std::chrono::nanoseconds sleepDueSteady{};
         // Index keys, set when the event is stored: its user data's GetHash, and the hash of
         // `timeEvent` serialized (cron events only).
         std::size_t userDataHash = 0;
         std::size_t specificationHash = 0;
+        std::uint64_t id = 0;  // set when the event is stored
+        IndexHook byUserData;
+        IndexHook bySpecification;  // linked for cron events only
     };
     using DescPtr = std::shared_ptr<TimeEventDesc>;
 
@@ -114,7 +127,8 @@ public:
     // Registers a cron event and arms its timer; replaces an older registration with equal
     // user data. `timeEvent` carries a start time one second before the requested one
     // (the registration path stores it so), and the event never ticks before the
-    // requested start. All or nothing: every failure leaves the registry as it was.
+    // requested start. The event keeps a copy of `crontabScheduler`, which shares its
+    // compiled crontab. All or nothing: every failure leaves the registry as it was.
     // Throws CCrontabNoEventException ("The event never occurs", "No next occurrence
     // event.", "User data is NULL"), CCrontabTimeInPastException, CCrontabValidationException
     // ("Delay greater than time inverval between ticks."), CCrontabEventLimitException
@@ -174,6 +188,24 @@ public:
 private:
     using Lock = boost::unique_lock<boost::mutex>;
     using EventMap = std::map<std::uint64_t, DescPtr>;
+    // An index orders events by one of their hashes, then by id, so that the events whose
+    // key hashes alike are found together, oldest first.
+    using IndexKey = std::pair<std::size_t, std::uint64_t>;
+    struct UserDataKey {
+        using type = IndexKey;
+        type operator()(const TimeEventDesc& desc) const { return {desc.userDataHash, desc.id}; }
+    };
+    struct SpecificationKey {
+        using type = IndexKey;
+        type operator()(const TimeEventDesc& desc) const {
+            return {desc.specificationHash, desc.id};
+        }
+    };
+    template <IndexHook TimeEventDesc::*hook, typename Key>
+    using Index =
+        boost::intrusive::set<TimeEventDesc,
+                              boost::intrusive::member_hook<TimeEventDesc, IndexHook, hook>,
+                              boost::intrusive::key_of_value<Key>>;
 
     // Planning and arming (callers hold eventMutex_ unless noted).
     Time NowInEventBase(const TimeEvent& timeEvent) const;
@@ -217,7 +249,7 @@ private:
     std::uint64_t Insert(const DescPtr& desc);
     // Cancels and erases an event, logging both steps.
     void Remove(EventMap::const_iterator it, const char* cancelLine, const char* eraseLine);
-    // Erases an event from the map and from both indexes.
+    // Erases an event from both indexes and then from the map.
     void Erase(EventMap::const_iterator it);
     // The event with equal user data (whose GetHash is `hash`) and the lowest id; end()
     // when none (or null).
@@ -311,11 +343,12 @@ private:
 
     mutable boost::mutex eventMutex_;
     EventMap eventDescriptions_;
-    // Every event as (hash of its user data, id), so that a lookup by user data compares
-    // only the events whose user data hash alike, oldest first.
-    std::set<std::pair<std::size_t, std::uint64_t>> idsByUserData_;
-    // Every cron event as (hash of its serialized time event, id), for the same purpose.
-    std::set<std::pair<std::size_t, std::uint64_t>> idsBySpecification_;
+    // Every event by the hash of its user data, so that a lookup by user data compares
+    // only the events whose user data hash alike. The events are linked, not owned: each
+    // leaves both indexes before it leaves the map.
+    Index<&TimeEventDesc::byUserData, UserDataKey> eventsByUserData_;
+    // Every cron event by the hash of its serialized time event, for the same purpose.
+    Index<&TimeEventDesc::bySpecification, SpecificationKey> eventsBySpecification_;
     boost::condition_variable eventAdded_;
     std::uint64_t lastEventId_ = 0;
     // Events whose timer completion was already queued when a re-plan reached them, with

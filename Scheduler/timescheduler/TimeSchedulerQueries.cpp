@@ -77,21 +77,19 @@ std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
 
     // Only the events whose specification hashes alike are compared, byte for byte.
     Lock lock(eventMutex_);
-    DescPtr match;
+    const TimeEventDesc* match = nullptr;
     std::string candidate;
-    for (auto entry = idsBySpecification_.lower_bound({hash, 0});
-         entry != idsBySpecification_.end() && entry->first == hash; ++entry) {
-        const auto found = eventDescriptions_.find(entry->second);
-        if (found == eventDescriptions_.end() || !found->second) continue;
-        if (!found->second->timeEvent.SerializeToString(&candidate)) {
+    for (auto event = eventsBySpecification_.lower_bound({hash, 0});
+         event != eventsBySpecification_.end() && event->specificationHash == hash; ++event) {
+        if (!event->timeEvent.SerializeToString(&candidate)) {
             throw std::runtime_error("Cannot serialize desc->timeEvent to string");
         }
         if (candidate != wanted) continue;
         if (match) throw std::runtime_error("The time event is not unique!");
-        match = found->second;
+        match = &*event;
     }
-    if (!match || match->timer->expires_at().is_special()) return 0;
-    nextTick = match->timer->expires_at();
+    if (!match || match->timer.expires_at().is_special()) return 0;
+    nextTick = match->timer.expires_at();
     return SecondsUntil(nextTick);
 }
 
@@ -103,7 +101,7 @@ std::int32_t CTimeScheduler::GetRemainingTimeByUserData(const MessagePtr& userDa
     Lock lock(eventMutex_);
     const auto found = FindOldest(userData, hash);
     if (found == eventDescriptions_.end()) throw CCrontabNoEventException("User data not found.");
-    const DeadlineTimer& timer = *found->second->timer;
+    const DeadlineTimer& timer = found->second->timer;
     if (timer.expires_at().is_special()) return 0;
     nextTick = timer.expires_at();
     return SecondsUntil(nextTick);
@@ -113,19 +111,18 @@ std::vector<CTimeScheduler::Time> CTimeScheduler::GetNextOccurrencesByUserData(
     const MessagePtr& userData, Time from, std::uint64_t count) const {
     if (!userData) return {};
     const std::size_t hash = userData->GetHash();
-    std::shared_ptr<CCrontabScheduler> crontab;
+    CCrontabScheduler crontab(nullptr);
     {
         // Only the crontab is taken under the lock; the search runs outside it.
         Lock lock(eventMutex_);
         const auto found = FindOldest(userData, hash);
-        if (found == eventDescriptions_.end() || found->second->isSleepEvent) return {};
-        crontab = found->second->crontabScheduler;
+        if (found == eventDescriptions_.end() || found->second->IsSleepEvent()) return {};
+        crontab = found->second->crontab;
     }
     std::vector<Time> occurrences;
-    if (!crontab) return occurrences;
     count = std::min(count, kMaxOccurrencesPerQuery);
     for (Time t = from; occurrences.size() < count;) {
-        t = crontab->NextOccurrence(t, LatestSupportedInstant());
+        t = crontab.NextOccurrence(t, LatestSupportedInstant());
         if (t.is_not_a_date_time()) break;
         occurrences.push_back(t);
     }

@@ -34,7 +34,7 @@ bool CTimeScheduler::WallClockInRange(Time utc) {
 
 CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc, Time nowUtc) const {
     const TimeEvent& event = desc.timeEvent;
-    const CCrontabScheduler& crontab = *desc.crontabScheduler;
+    const CCrontabScheduler& crontab = desc.crontab;
     const bool fixedNow = !nowUtc.is_not_a_date_time();
     const auto readNow = [&] {
         return fixedNow ? NowInEventBase(event, nowUtc) : NowInEventBase(event);
@@ -69,10 +69,10 @@ CTimeScheduler::Time CTimeScheduler::GetFollowingOccurrence(const TimeEventDesc&
     if (t.is_not_a_date_time()) {
         const Time base =
             event.has_starttime() ? ToTimePoint(event.starttime()) : NowInEventBase(event);
-        return desc.crontabScheduler->NextOccurrence(std::max(base - seconds(1), EarliestCursor()),
-                                                     EndLimit(event));
+        return desc.crontab.NextOccurrence(std::max(base - seconds(1), EarliestCursor()),
+                                           EndLimit(event));
     }
-    return desc.crontabScheduler->NextOccurrence(t, EndLimit(event));
+    return desc.crontab.NextOccurrence(t, EndLimit(event));
 }
 
 CTimeScheduler::Time CTimeScheduler::ApplyDelay(std::int32_t delay, Time next,
@@ -111,7 +111,7 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, TimeEventDesc& desc, std:
         ProcessTimerEvent(id);
         return true;
     }
-    DeadlineTimer& timer = *desc.timer;
+    DeadlineTimer& timer = desc.timer;
     const std::size_t cancelled = timer.expires_at(next);
     if (logRearm) {
         if (cancelled == 0) {
@@ -197,7 +197,7 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
 
 void CTimeScheduler::ParkCronEvent(TimeEventDesc& desc, Time wall) {
     desc.nextOccurrence = Time();
-    desc.timer->cancel();
+    desc.timer.cancel();
     if (!clockOutOfRange_.exchange(true)) {
         logger_.Error() << "The wall clock reads " << boost::posix_time::to_simple_string(wall)
                         << ", outside 1970..2099: time events wait until it is back";

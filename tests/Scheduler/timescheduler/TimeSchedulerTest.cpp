@@ -108,6 +108,19 @@ TEST_F(TimeSchedulerTest, EqualUserDataReplacesTheOlderRegistrationUnderANewId) 
         logger->Containing("FinadAndDeleteUserData: Event description map: Erasing id: 1").size(),
         1u);
     EXPECT_EQ(logger->Containing("next occurance of id: 2 at").size(), 1u);
+
+    // User data that hash alike yet differ are told apart.
+    const auto colliding = [](const std::string& text) {
+        return std::make_shared<CTextMessage>(text, 7);
+    };
+    scheduler->AddTab(Crontab("0 10 * * * ?"), Event("0 10 * * * ?"), colliding("a"), nullptr);
+    scheduler->AddTab(Crontab("0 20 * * * ?"), Event("0 20 * * * ?"), colliding("b"), nullptr);
+    scheduler->DeleteTab(colliding("b"));
+    ptime next;
+    scheduler->GetRemainingTimeByUserData(colliding("a"), next);
+    EXPECT_EQ(next, time_from_string("2031-01-01 00:10:00"));
+    EXPECT_THROW(scheduler->GetRemainingTimeByUserData(colliding("b"), next),
+                 CCrontabNoEventException);
 }
 
 TEST_F(TimeSchedulerTest, AFailedRegistrationChangesNothingAndUsesNoId) {

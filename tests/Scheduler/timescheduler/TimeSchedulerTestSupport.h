@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,13 +71,16 @@ private:
     std::atomic<std::int32_t> minimumLevel_{1};
 };
 
-// A message identified by its text.
+// A message identified by its text; given a hash, it hashes alike with other texts.
 class CTextMessage : public Common::Kernel::IMessage {
 public:
-    explicit CTextMessage(std::string text) : text_(std::move(text)) {}
+    explicit CTextMessage(std::string text, std::optional<std::size_t> hash = std::nullopt)
+        : text_(std::move(text)), hash_(hash) {}
     std::int32_t GetType() const override { return 9000; }
     std::string GetTypeName() const override { return "Text:" + text_; }
-    std::size_t GetHash() const override { return std::hash<std::string>{}(text_); }
+    std::size_t GetHash() const override {
+        return hash_ ? *hash_ : std::hash<std::string>{}(text_);
+    }
     bool IsEqual(const std::shared_ptr<IMessage>& other) const override {
         auto text = std::dynamic_pointer_cast<CTextMessage>(other);
         return text && text->text_ == text_;
@@ -84,6 +88,7 @@ public:
 
 private:
     std::string text_;
+    std::optional<std::size_t> hash_;
 };
 
 struct Tick {
