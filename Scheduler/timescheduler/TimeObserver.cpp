@@ -172,7 +172,7 @@ void CTimeScheduler::BeginWalk(bool localEventsOnly, Time keepFrom) {
     // rather than being skipped.
     const Time start = clock_->UniversalTime();
     if (!keepFrom.is_special() && keepFrom > start) keepFrom = start;
-    walk_ = Walk{localEventsOnly, keepFrom, start, clock_->SteadyTime(), 0, lastEventId_};
+    walk_ = Walk{localEventsOnly, keepFrom, start, clock_->SteadyTime(), 0, lastEventId_, {}};
 }
 
 void CTimeScheduler::ContinueWalk(const std::shared_ptr<std::promise<void>>& done) {
@@ -211,7 +211,7 @@ bool CTimeScheduler::ReplanChunk() {
         const DescPtr desc = it->second;
         ++it;
         walk.nextId = id + 1;
-        if (!desc) continue;
+        if (!desc || walk.plannedEarly.erase(id) != 0) continue;
         try {
             if (desc->IsSleepEvent()) {
                 if (!walk.localEventsOnly) ShiftSleepEvent(id, *desc, walk.start, walk.steady);

@@ -34,6 +34,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -270,6 +271,10 @@ private:
         std::chrono::nanoseconds steady;
         std::uint64_t nextId;  // the first id not walked yet
         std::uint64_t lastId;  // the last id registered when it began
+        // Events not walked yet whose timer completed meanwhile: that completion planned
+        // them from `start` already, so the walk leaves them alone (planning them again
+        // would deliver once more what they delivered since).
+        std::unordered_set<std::uint64_t> plannedEarly;
     };
     static constexpr std::size_t kReplanChunk = 4096;
     // Starts a walk (replacing one under way, which the new one covers); the caller holds
@@ -281,7 +286,7 @@ private:
     // Runs the walk's next chunk and posts the one after it, or fulfils `done`.
     void ContinueWalk(const std::shared_ptr<std::promise<void>>& done);
     // Whether the walk under way will still re-plan this event; its timer's completion then
-    // plans from the walk's start.
+    // plans from the walk's start instead, and the walk passes it by.
     bool AwaitsWalk(std::uint64_t id, const TimeEventDesc& desc) const;
     // A walk on the timer-service thread, returning when it is done. Re-armed timers hand
     // their cancelled waits to that thread's own queue instead of waking it once per timer,

@@ -176,6 +176,7 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
     Time planFrom;
     if (AwaitsWalk(id, *desc)) {
         planFrom = walk_->start;
+        walk_->plannedEarly.insert(id);
     } else if (!plansFromWalk_.empty()) {
         if (const auto deferred = plansFromWalk_.find(id); deferred != plansFromWalk_.end()) {
             planFrom = deferred->second;

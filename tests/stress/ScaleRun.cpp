@@ -422,7 +422,21 @@ private:
                                             ? registered
                                             : registered + clock_->UtcOffset(registered);
         }
-        for (std::uint32_t i = 0; i < options_.events; ++i) {
+        // The every-second events are spread through the order of registration, so that a
+        // re-plan, which walks the events in that order a chunk at a time, finds some of
+        // them in each chunk: those not walked yet tick between chunks.
+        std::vector<std::uint32_t> order;
+        order.reserve(options_.events);
+        const std::uint32_t stride = options_.events / options_.everySecond;
+        std::uint32_t sparse = options_.everySecond;
+        for (std::uint32_t index = 0; index < options_.everySecond; ++index) {
+            order.push_back(index);
+            for (std::uint32_t k = 1; k < stride && sparse < options_.events; ++k)
+                order.push_back(sparse++);
+        }
+        while (sparse < options_.events)
+            order.push_back(sparse++);
+        for (const std::uint32_t i : order) {
             while (expectedReplies_ - firstReplies_ >= 1024)
                 std::this_thread::sleep_for(200us);
             Send<Messages::CRegisterTimeEvent>(
