@@ -54,6 +54,9 @@ void CTimeScheduler::TimeObserverMain() {
                     duration_cast<microseconds>(options_.jumpThreshold).count()) {
                 const std::int64_t delta = difference / 1000000;
                 SetBaseline(wall, steady);
+                // A timer armed since the setting, before the new baseline, raised the flag;
+                // the re-plan below covers it.
+                armedOffBaseline_ = false;
                 logger_.Detail() << "TimeObserverMain: the time delta is " << delta << " seconds";
                 NotifyTimeChanged(delta);
             }
@@ -192,9 +195,8 @@ void CTimeScheduler::ContinueWalk(const std::shared_ptr<std::promise<void>>& don
     done->set_value();
 }
 
-bool CTimeScheduler::AwaitsWalk(std::uint64_t id, const TimeEventDesc& desc) const {
-    return walk_ && id >= walk_->nextId && id <= walk_->lastId &&
-           (!walk_->localEventsOnly || !desc.timeEvent.utclocal());
+bool CTimeScheduler::AwaitsWalk(std::uint64_t id) const {
+    return walk_ && id >= walk_->nextId && id <= walk_->lastId;
 }
 
 bool CTimeScheduler::ReplanChunk() {
@@ -202,11 +204,14 @@ bool CTimeScheduler::ReplanChunk() {
     const bool inRange = WallClockInRange(walk.start);
     std::vector<std::uint64_t> ended;
     auto it = eventDescriptions_.lower_bound(walk.nextId);
+    // A new zone offset moves the occurrences of local events into another base: one that
+    // ticked between two chunks could not tell which of its new occurrences it delivered,
+    // so that walk, over the local events alone, runs in one piece.
+    const std::size_t chunk = walk.localEventsOnly ? eventDescriptions_.size() + 1 : kReplanChunk;
     // Delivering an occurrence found due may erase the event being re-planned, and no
     // other: the walk steps past it first.
     for (std::size_t walked = 0;
-         walked < kReplanChunk && it != eventDescriptions_.end() && it->first <= walk.lastId;
-         ++walked) {
+         walked < chunk && it != eventDescriptions_.end() && it->first <= walk.lastId; ++walked) {
         const std::uint64_t id = it->first;
         const DescPtr desc = it->second;
         ++it;

@@ -261,8 +261,9 @@ private:
     void FlushScheduledEvents(Lock& lock) const;
     // A re-plan of every event (or only the local-time cron events) after a clock change,
     // from one reading of the clocks. It walks the events in ascending id order, a chunk at
-    // a time, on the timer-service thread and under eventMutex_, which it releases between
-    // chunks so that due ticks and requests are served meanwhile. Pending ticks due at or
+    // a time (the local events of a zone change in one), on the timer-service thread and
+    // under eventMutex_, which it releases between chunks so that due ticks and requests
+    // are served meanwhile. Pending ticks due at or
     // after `keepFrom` are kept. Events registered after it began are planned already.
     struct Walk {
         bool localEventsOnly;
@@ -276,7 +277,7 @@ private:
         // would deliver once more what they delivered since).
         std::unordered_set<std::uint64_t> plannedEarly;
     };
-    static constexpr std::size_t kReplanChunk = 4096;
+    static constexpr std::size_t kReplanChunk = 1024;
     // Starts a walk (replacing one under way, which the new one covers); the caller holds
     // eventMutex_.
     void BeginWalk(bool localEventsOnly, Time keepFrom);
@@ -287,7 +288,7 @@ private:
     void ContinueWalk(const std::shared_ptr<std::promise<void>>& done);
     // Whether the walk under way will still re-plan this event; its timer's completion then
     // plans from the walk's start instead, and the walk passes it by.
-    bool AwaitsWalk(std::uint64_t id, const TimeEventDesc& desc) const;
+    bool AwaitsWalk(std::uint64_t id) const;
     // A walk on the timer-service thread, returning when it is done. Re-armed timers hand
     // their cancelled waits to that thread's own queue instead of waking it once per timer,
     // and an occurrence found due ticks on the tick thread. One walk at a time.

@@ -174,7 +174,7 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
     };
 
     Time planFrom;
-    if (AwaitsWalk(id, *desc)) {
+    if (AwaitsWalk(id)) {
         planFrom = walk_->start;
         walk_->plannedEarly.insert(id);
     } else if (!plansFromWalk_.empty()) {
