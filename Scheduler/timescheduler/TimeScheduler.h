@@ -277,7 +277,7 @@ private:
         // would deliver once more what they delivered since).
         std::unordered_set<std::uint64_t> plannedEarly;
     };
-    static constexpr std::size_t kReplanChunk = 1024;
+    static constexpr std::size_t kReplanChunk = 4096;
     // Starts a walk (replacing one under way, which the new one covers); the caller holds
     // eventMutex_.
     void BeginWalk(bool localEventsOnly, Time keepFrom);
