@@ -1,418 +1,256 @@
-// scheduler-host serve driven as a program drives it: JSON lines through pipes, with the
-// real plug-in loaded by the substitute kernel.
+// scheduler-host serve, the transport only: the JSON form of requests and user data, read
+// in process; then the real host over pipes for the framing, the JSON of replies, ticks
+// and error records, and the end of a session. What the module answers is tested in
+// process with the module.
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <map>
-#include <optional>
 #include <regex>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <boost/json/src.hpp>
+#include <boost/json.hpp>
 
-#include "tests/tools/ToolProcess.h"
+#include "common/message/Request.h"
+#include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/GetLastTickRequest.h"
+#include "common/message/scheduler/GetLastTickResponse.h"
+#include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
+#include "common/message/scheduler/GetNextTimeRangeRequest.h"
+#include "common/message/scheduler/GetRemainingTimeBySpecRequest.h"
+#include "common/message/scheduler/GetRemainingTimeByUserDataRequest.h"
+#include "common/message/scheduler/GetTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/RegisterSleepEvent.h"
+#include "common/message/scheduler/RegisterTimeEvent.h"
+#include "common/message/scheduler/RegisterTimeEventResponse.h"
+#include "common/message/scheduler/UnregisterTimeEvent.h"
+#include "common/message/scheduler/ValidateTimeEvent.h"
+#include "common/module/ResponseException.h"
+#include "tests/tools/ToolRun.h"
+#include "tools/scheduler-host/JsonMessages.h"
+#include "tools/scheduler-host/JsonUserData.h"
 
 namespace Zent::ToolTests {
 namespace {
 
+namespace Messages = Common::Message::Scheduler;
+using namespace Tools::SchedulerHost;
 using JsonObject = boost::json::object;
-using namespace std::chrono_literals;
 
-constexpr auto kPatience = 5s;
-
-// One output line, parsed; a line that is not a JSON object fails the test.
-JsonObject Parse(const std::string& line) {
-    boost::json::error_code error;
-    boost::json::value value = boost::json::parse(line, error);
-    EXPECT_TRUE(!error && value.is_object()) << "not a JSON object: " << line;
-    return value.is_object() ? value.get_object() : JsonObject();
+// One request of each kind with every one of its fields set, by type.
+std::vector<std::pair<std::int32_t, std::string>> EveryRequestKind() {
+    const std::string event = R"("timeEvent": {"timespecification": "0 0 12 * * ?"})";
+    const std::string data = R"("userData": {"job": "backup"})";
+    const std::string at = R"({"year": 2030, "month": 1, "day": 2, "hour": 3, "minute": 4,
+                               "second": 5})";
+    return {
+        {Messages::CGetNextTimeRangeRequest::kType,
+         R"("ranges": [{"durationseconds": 60}], "fromTime": )" + at},
+        {Messages::CGetRemainingTimeBySpecRequest::kType, event},
+        {Messages::CGetRemainingTimeByUserDataRequest::kType, data},
+        {Messages::CRegisterSleepEvent::kType, R"("sleepSeconds": 5, )" + data},
+        {Messages::CRegisterTimeEvent::kType, event + ", " + data},
+        {Messages::CUnregisterTimeEvent::kType, data},
+        {Messages::CValidateTimeEvent::kType, event + R"(, "timeZoneSlack": true)"},
+        {Messages::CGetLastTickRequest::kType, event},
+        {Messages::CGetAllTimeZoneDetailsRequest::kType, R"("localeName": "de")"},
+        {Messages::CGetTimeZoneDetailsRequest::kType,
+         R"("localeName": "de", "timeZoneId": "Europe/Berlin", "translatorFlag": true,
+            "atTime": )" +
+             at},
+        {Messages::CGetNextOccurrencesByUserDataRequest::kType,
+         R"("count": 3, "fromTime": )" + at + ", " + data},
+    };
 }
 
-// The value under `key`; null when there is none.
-const boost::json::value& Field(const JsonObject& object, const std::string& key) {
-    static const boost::json::value missing;
-    const boost::json::value* value = object.if_contains(key);
-    return value == nullptr ? missing : *value;
+TEST(ServeJsonTest, EveryRequestIsReadByNameOrTypeNumberWithEachOfItsFields) {
+    const auto kinds = EveryRequestKind();
+    const std::vector<RequestType>& known = RequestTypes();
+    ASSERT_EQ(known.size(), kinds.size());
+    for (const auto& [type, fields] : kinds) {
+        const auto kind = std::find_if(known.begin(), known.end(),
+                                       [&](const RequestType& each) { return each.type == type; });
+        ASSERT_NE(kind, known.end()) << type;
+        const auto object = [&](const std::string& typeJson) {
+            return boost::json::parse(R"({"id": 7, "user": "alice", "type": )" + typeJson + ", " +
+                                      fields + "}")
+                .as_object();
+        };
+        const JsonObject byName = object('"' + kind->name + '"');
+        const JsonRequest request = RequestFromJson(byName);
+        EXPECT_EQ(request.message->GetType(), type);
+        EXPECT_EQ(
+            std::dynamic_pointer_cast<Common::Message::CRequest>(request.message)->GetRequestId(),
+            7u);
+        EXPECT_EQ(request.user, "alice");
+        EXPECT_TRUE(
+            request.message->IsEqual(RequestFromJson(object(std::to_string(type))).message));
+        for (const std::string& field : kind->fields) {
+            JsonObject without = byName;
+            EXPECT_EQ(without.erase(field), 1u) << kind->name << ": no " << field << " above";
+            EXPECT_FALSE(request.message->IsEqual(RequestFromJson(without).message))
+                << kind->name << " drops " << field;
+        }
+    }
 }
 
-// The object under `key`; an empty one when there is none.
-JsonObject Object(const JsonObject& object, const std::string& key) {
-    const boost::json::value& value = Field(object, key);
-    return value.is_object() ? value.get_object() : JsonObject();
+TEST(ServeJsonTest, UserDataIsEqualWhateverTheOrderOfItsKeysButNotOfItsLists) {
+    const auto userData = CJsonUserData::Parse(R"({"b": [1, {"y": 2, "x": 1}], "a": "text"})");
+    const auto reordered = CJsonUserData::Parse(R"({"a":"text","b":[1,{"x":1.0,"y":2}]})");
+    EXPECT_TRUE(userData->IsEqual(reordered));
+    EXPECT_EQ(userData->GetHash(), reordered->GetHash());
+    EXPECT_FALSE(userData->IsEqual(CJsonUserData::Parse(R"({"a":"text","b":[{"x":1,"y":2},1]})")));
 }
 
-std::string Text(const JsonObject& object, const std::string& key) {
-    const boost::json::value& value = Field(object, key);
-    return value.is_string() ? std::string(value.get_string()) : std::string();
+std::vector<JsonObject> Objects(const ToolRun& run) {
+    std::vector<JsonObject> objects;
+    for (const std::string& line : run.lines)
+        objects.push_back(boost::json::parse(line).as_object());
+    return objects;
 }
 
-double Number(const JsonObject& object, const std::string& key) {
-    const boost::json::value& value = Field(object, key);
-    return value.is_number() ? value.to_number<double>() : -1;
+// `json` as one input line: the line breaks of the literals below become blanks.
+std::string Line(std::string json) {
+    std::replace(json.begin(), json.end(), '\n', ' ');
+    return json + "\n";
 }
 
-bool Bool(const JsonObject& object, const std::string& key) {
-    const boost::json::value& value = Field(object, key);
-    return value.is_bool() && value.get_bool();
+std::string Registration(int id) {
+    return Line(R"({"type": "RegisterTimeEvent", "id": )" + std::to_string(id) +
+                R"(, "userData": )" + std::to_string(id) +
+                R"(, "timeEvent": {"timespecification": "0 0 12 * * ?"}})");
 }
 
-bool IsNull(const JsonObject& object, const std::string& key) {
-    const boost::json::value* value = object.if_contains(key);
-    return value != nullptr && value->is_null();
-}
-
-// The one shape of every error line: these keys, in this order.
+// Every error line has these keys in this order, null where they do not apply.
 const std::vector<std::string> kErrorKeys = {"kind",      "time", "type",  "name", "id",  "user",
                                              "exception", "code", "group", "text", "line"};
 
-std::vector<std::string> KeysOf(const JsonObject& object) {
+void ExpectErrorShape(const JsonObject& error) {
     std::vector<std::string> keys;
-    for (const auto& member : object)
+    for (const auto& member : error)
         keys.emplace_back(member.key());
-    return keys;
+    EXPECT_EQ(keys, kErrorKeys);
 }
 
-bool IsIsoTime(const std::string& text, bool milliseconds) {
-    static const std::regex withMilliseconds(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
-    static const std::regex wholeSeconds(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
-    return std::regex_match(text, milliseconds ? withMilliseconds : wholeSeconds);
-}
+TEST(SchedulerHostServeTest, LinesThatCannotBeServedGetAnErrorRecordAndTheRestIsAnswered) {
+    std::string input =
+        Line("this is not JSON") + Line(R"(["a", "list"])") +
+        Line(R"({"type": "RegisterTimeEvnt", "id": 3, "user": "bob"})") + Line(R"({"id": 4})") +
+        Line(R"({"type": "RegisterTimeEvent", "id": 5, "timeEvnt": {}})") +
+        Line(R"({"type": "GetNextTimeRangeRequest", "id": 6,
+                                 "fromTime": {"year": 1}})") +
+        Line(R"({"type": "RegisterTimeEvent", "id": 7, "user": "alice", "userData": 7,
+                                 "timeEvent": {"timespecification": "0 0 12 * *"}})");
+    // Registrations still in flight at the end of the input are answered before the end.
+    for (int id = 100; id < 120; ++id)
+        input += Registration(id);
+    const ToolRun run = RunTool(SCHEDULER_HOST " serve", input);
+    EXPECT_EQ(run.status, 0) << run.errors;
 
-class SchedulerHostServeTest : public testing::Test {
-protected:
-    void Start(std::vector<std::string> options = {}) {
-        options.insert(options.begin(), "serve");
-        host_.emplace(SCHEDULER_HOST, options);
-    }
-
-    // Sends `request` as one line: the line breaks of the literals below become blanks.
-    void Send(std::string request) {
-        std::replace(request.begin(), request.end(), '\n', ' ');
-        host_->WriteLine(request);
-    }
-
-    // The next output line; fails the test when none comes in time.
-    JsonObject Next() {
-        const std::optional<std::string> line = host_->ReadLine(kPatience);
-        if (!line) {
-            ADD_FAILURE() << "no output line in time; standard error:\n" << host_->ErrorText();
-            return {};
-        }
-        return Parse(*line);
-    }
-
-    // Closes the input and expects the host to end with status 0, having written nothing
-    // more than `remaining` returns.
-    std::vector<JsonObject> Finish() {
-        host_->CloseInput();
-        std::vector<JsonObject> remaining;
-        for (const std::string& line : host_->ReadAllLines(kPatience))
-            remaining.push_back(Parse(line));
-        EXPECT_EQ(host_->Wait(kPatience), 0) << host_->ErrorText();
-        return remaining;
-    }
-
-    // A module's error reply for request `id`.
-    void ExpectError(const JsonObject& reply, double id, const std::string& exception,
-                     const std::string& text) {
-        EXPECT_EQ(KeysOf(reply), kErrorKeys);
-        EXPECT_TRUE(IsIsoTime(Text(reply, "time"), true)) << Text(reply, "time");
-        EXPECT_EQ(Text(reply, "kind"), "error");
-        EXPECT_EQ(Number(reply, "type"), 1);
-        EXPECT_EQ(Text(reply, "name"), "CResponseException");
-        EXPECT_EQ(Number(reply, "id"), id);
-        EXPECT_EQ(Text(reply, "exception"), exception);
-        EXPECT_EQ(Text(reply, "text"), text);
-        EXPECT_TRUE(IsNull(reply, "line"));
-    }
-
-    // The host's own error line: the same shape, without a type; `id` -1 for none.
-    void ExpectHostError(const JsonObject& error, double id, const std::string& text) {
-        EXPECT_EQ(KeysOf(error), kErrorKeys);
-        EXPECT_EQ(Text(error, "kind"), "error");
-        EXPECT_TRUE(IsNull(error, "type"));
-        EXPECT_EQ(Text(error, "exception"), "HostError");
-        if (id < 0)
-            EXPECT_TRUE(IsNull(error, "id"));
-        else
-            EXPECT_EQ(Number(error, "id"), id);
-        EXPECT_NE(Text(error, "text").find(text), std::string::npos) << Text(error, "text");
-    }
-
-    std::optional<CToolProcess> host_;
-};
-
-TEST_F(SchedulerHostServeTest, RegistrationsAreAnsweredAndTickWithTheirUserDataAndRequester) {
-    Start();
-    Send(R"({"type": "RegisterTimeEvent", "id": 1, "user": "alice",
-             "timeEvent": {"timespecification": "* * * * * ?", "utclocal": true,
-                           "range": {"rangedefinitionoccurences": 2}},
-             "userData": {"owner": "alice", "list": [1, 2.5, null]}})");
-    Send(R"({"type": 321, "id": 2, "user": "bob",
-             "timeEvent": {"timespecification": "* * * * * ?", "utclocal": true,
-                           "range": {"rangedefinitionoccurences": 2}},
-             "userData": {"owner": "bob"}})");
-
-    std::map<double, std::string> responses;
-    std::map<std::string, int> ticks;
-    while (responses.size() + ticks["alice"] + ticks["bob"] < 6 && !HasFailure()) {
-        const JsonObject line = Next();
-        if (Text(line, "kind") == "response") {
-            EXPECT_EQ(Number(line, "type"), 322);
-            EXPECT_EQ(Text(line, "name"), "RegisterTimeEventResponse");
-            responses[Number(line, "id")] = Text(line, "user");
-        } else {
-            ASSERT_EQ(Text(line, "kind"), "tick");
-            EXPECT_EQ(Number(line, "type"), 7100);
-            EXPECT_EQ(Text(line, "name"), "JsonUserData");
-            EXPECT_TRUE(IsIsoTime(Text(line, "time"), true)) << Text(line, "time");
-            const JsonObject userData = Object(line, "userData");
-            EXPECT_EQ(Text(userData, "owner"), Text(line, "user"));
-            if (Text(line, "user") == "alice") {
-                EXPECT_EQ(Field(userData, "list").as_array().size(), 3);
-            }
-            ++ticks[Text(line, "user")];
-        }
-    }
-    EXPECT_EQ(responses, (std::map<double, std::string>{{1, "alice"}, {2, "bob"}}));
-    EXPECT_EQ(ticks["alice"], 2);
-    EXPECT_EQ(ticks["bob"], 2);
-    Finish();
-}
-
-TEST_F(SchedulerHostServeTest, FiveFieldCrontabIsAnsweredWithTheFormatError) {
-    Start();
-    Send(R"({"type": "RegisterTimeEvent", "id": 7, "user": "alice",
-             "timeEvent": {"timespecification": "0 0 12 * *"}, "userData": "noon"})");
-    const JsonObject reply = Next();
-    ExpectError(reply, 7, "CFormatException", "Invalid crontab string");
-    EXPECT_EQ(Number(reply, "code"), 6);
-    EXPECT_EQ(Number(reply, "group"), 5);
-    EXPECT_EQ(Text(reply, "user"), "alice");
-    EXPECT_TRUE(Finish().empty());
-}
-
-TEST_F(SchedulerHostServeTest, MalformedLinesGetAnErrorLineAndTheHostGoesOn) {
-    Start();
-    Send("this is not JSON");
-    Send(R"(["a", "list"])");
-    Send(R"({"type": "RegisterTimeEvnt", "id": 3})");
-    Send(R"({"type": 321, "id": 4, "timeEvnt": {}})");
-    Send(R"({"type": 556, "id": 5.5})");
-    Send(R"({"type": 315, "id": 6, "fromTime": {"year": 2030}})");
-    Send(R"({"control": "restart"})");
-    Send(R"({"type": "GetLastTickRequest", "id": 8,
-             "timeEvent": {"timespecification": "0 0 12 L * ? 2030", "utclocal": true}})");
-
-    // Line number, the request id when it could be read (-1: none), reason.
-    const std::vector<std::tuple<double, double, std::string>> expected = {
-        {1, -1, "not JSON"},
-        {2, -1, "not a JSON object"},
-        {3, 3, "unknown type \"RegisterTimeEvnt\""},
-        {4, 4, "unknown field \"timeEvnt\" for RegisterTimeEvent"},
-        {5, -1, "\"id\" must be a whole number"},
-        {6, 6, "\"fromTime\" is not a valid UTCTime"},
-        {7, -1, "unknown control \"restart\""},
+    // Input line, request id (0: none), user, text.
+    const std::vector<std::tuple<int, int, std::string, std::string>> expected = {
+        {1, 0, "", "not JSON"},
+        {2, 0, "", "not a JSON object"},
+        {3, 3, "bob", R"(unknown type "RegisterTimeEvnt")"},
+        {4, 4, "", R"(missing "type")"},
+        {5, 5, "", R"(unknown field "timeEvnt" for RegisterTimeEvent)"},
+        {6, 6, "", R"("fromTime" is not a valid UTCTime)"},
     };
-    for (const auto& [lineNumber, id, reason] : expected) {
-        const JsonObject error = Next();
-        EXPECT_EQ(Number(error, "line"), lineNumber);
-        ExpectHostError(error, id, reason);
+    std::vector<JsonObject> hostErrors, replies;
+    for (const JsonObject& line : Objects(run)) {
+        const boost::json::value* exception = line.if_contains("exception");
+        (exception && *exception == "HostError" ? hostErrors : replies).push_back(line);
     }
-    const JsonObject answer = Next();
-    EXPECT_EQ(Text(answer, "kind"), "response");
-    EXPECT_EQ(Number(answer, "id"), 8);
-    EXPECT_EQ(Text(answer, "lastTick"), "2030-12-31T12:00:00Z");
-    EXPECT_FALSE(Bool(answer, "noLastTick"));
-    EXPECT_TRUE(Finish().empty());
-}
-
-TEST_F(SchedulerHostServeTest, SleepEventTicksOnceWithoutAnAnswer) {
-    Start();
-    Send(R"({"type": "RegisterSleepEvent", "id": 1, "user": "bob", "sleepSeconds": 1,
-             "userData": "wake up"})");
-    const JsonObject tick = Next();
-    EXPECT_EQ(Text(tick, "kind"), "tick");
-    EXPECT_EQ(Text(tick, "user"), "bob");
-    EXPECT_EQ(Text(tick, "userData"), "wake up");
-    EXPECT_TRUE(Finish().empty());
-}
-
-TEST_F(SchedulerHostServeTest, RemainingTimeOfUnknownUserDataIsNoEvent) {
-    Start();
-    Send(R"({"type": 318, "id": 11, "userData": {"never": "registered"}})");
-    const JsonObject reply = Next();
-    ExpectError(reply, 11, "CNoEventException", "User data not found.");
-    EXPECT_EQ(Number(reply, "code"), 5);
-    EXPECT_EQ(Number(reply, "group"), 5);
-    EXPECT_TRUE(IsNull(reply, "user"));
-    Finish();
-}
-
-TEST_F(SchedulerHostServeTest, UserDataIsFoundWhateverTheOrderOfItsKeys) {
-    Start();
-    Send(R"({"type": 321, "id": 1, "userData": {"b": [1, {"y": 2, "x": 1}], "a": "text"},
-             "timeEvent": {"timespecification": "0 0 12 * * ?", "utclocal": true}})");
-    Send(R"({"type": 318, "id": 2, "userData": {"a": "text", "b": [1, {"x": 1, "y": 2}]}})");
-    EXPECT_EQ(Text(Next(), "name"), "RegisterTimeEventResponse");
-    const JsonObject remaining = Next();
-    EXPECT_EQ(Text(remaining, "name"), "GetRemainingTimeResponse");
-    EXPECT_GT(Number(remaining, "remainingSeconds"), 0);
-    EXPECT_TRUE(IsIsoTime(Text(remaining, "nextTick"), false)) << Text(remaining, "nextTick");
-    Finish();
-}
-
-TEST_F(SchedulerHostServeTest, TimeZoneRequestWithoutTranslatorIsRefused) {
-    Start({"--no-translator"});
-    Send(R"({"type": "GetTimeZoneDetailsRequest", "id": 3, "timeZoneId": "Europe/Berlin",
-             "localeName": "en",
-             "atTime": {"year": 2030, "month": 7, "day": 1, "hour": 12, "minute": 0,
-                        "second": 0}})");
-    const JsonObject reply = Next();
-    ExpectError(reply, 3, "CInterModuleExceptionDefault",
-                "MsgGetTimeZoneDetails: Translator is not available.");
-    EXPECT_TRUE(IsNull(reply, "code"));
-    EXPECT_TRUE(IsNull(reply, "group"));
-    Finish();
-}
-
-TEST_F(SchedulerHostServeTest, TimeZoneDetailsUseTheRecordsJsonMapping) {
-    Start();
-    Send(R"({"type": 634, "id": 4, "timeZoneId": "Europe/Berlin", "localeName": "en",
-             "atTime": {"year": 2030, "month": 7, "day": 1, "hour": 12, "minute": 0,
-                        "second": 0}})");
-    const JsonObject reply = Next();
-    EXPECT_EQ(Text(reply, "name"), "GetTimeZoneDetailsResponse");
-    const JsonObject details = Object(reply, "details");
-    EXPECT_EQ(Text(details, "zoneId"), "Europe/Berlin");
-    EXPECT_EQ(Number(details, "standardOffsetSeconds"), 3600);
-    EXPECT_EQ(Number(details, "currentOffsetSeconds"), 7200);
-    EXPECT_TRUE(Bool(details, "daylightSaving"));
-    Finish();
-}
-
-TEST_F(SchedulerHostServeTest, EndOfInputEndsTheHostAfterTheRepliesInFlight) {
-    Start();
-    // Registrations need a ticking scheduler: a host that shut down before they were
-    // handled would get them refused.
-    constexpr int kRequests = 30;
-    for (int id = 1; id <= kRequests; ++id) {
-        Send(R"({"type": 321, "id": )" + std::to_string(id) + R"(, "userData": )" +
-             std::to_string(id) +
-             R"(, "timeEvent": {"timespecification": "0 0 12 * * ?", "utclocal": true}})");
+    ASSERT_EQ(hostErrors.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& [lineNumber, id, user, text] = expected[i];
+        const JsonObject& error = hostErrors[i];
+        ExpectErrorShape(error);
+        EXPECT_EQ(error.at("line"), lineNumber);
+        EXPECT_EQ(error.at("id"), id == 0 ? boost::json::value() : boost::json::value(id));
+        EXPECT_EQ(error.at("user"), user.empty() ? boost::json::value() : boost::json::value(user));
+        EXPECT_TRUE(error.at("type").is_null());
+        EXPECT_NE(error.at("text").as_string().find(text), std::string::npos) << error;
     }
-    const std::vector<JsonObject> replies = Finish();
-    ASSERT_EQ(replies.size(), static_cast<std::size_t>(kRequests));
-    for (int id = 1; id <= kRequests; ++id) {
-        const JsonObject& reply = replies[id - 1];
-        EXPECT_EQ(Number(reply, "id"), id);
-        EXPECT_EQ(Text(reply, "name"), "RegisterTimeEventResponse") << Text(reply, "text");
+
+    ASSERT_EQ(replies.size(), 21u);
+    const JsonObject& refused = replies.front();
+    ExpectErrorShape(refused);
+    EXPECT_EQ(refused.at("type"), Common::Module::CResponseException::kType);
+    EXPECT_EQ(refused.at("name"), "CResponseException");
+    EXPECT_EQ(refused.at("id"), 7);
+    EXPECT_EQ(refused.at("user"), "alice");
+    EXPECT_EQ(refused.at("exception"), "CFormatException");
+    EXPECT_EQ(refused.at("code"), 6);
+    EXPECT_EQ(refused.at("group"), 5);
+    EXPECT_EQ(refused.at("text"), "Invalid crontab string");
+    EXPECT_TRUE(refused.at("line").is_null());
+    for (int id = 100; id < 120; ++id) {
+        EXPECT_EQ(replies[id - 99].at("id"), id);
+        EXPECT_EQ(replies[id - 99].at("type"), Messages::CRegisterTimeEventResponse::kType);
     }
 }
 
-TEST_F(SchedulerHostServeTest, LingerLetsTicksArriveAfterTheEndOfInput) {
-    Start({"--linger", "2.5"});
-    Send(R"({"type": 321, "id": 1, "user": "carol", "userData": 42,
-             "timeEvent": {"timespecification": "* * * * * ?", "utclocal": true}})");
-    const std::vector<JsonObject> lines = Finish();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(Text(lines[0], "name"), "RegisterTimeEventResponse");
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_EQ(Text(lines[i], "kind"), "tick");
-        EXPECT_EQ(Text(lines[i], "user"), "carol");
-        EXPECT_EQ(Number(lines[i], "userData"), 42);
-    }
-}
+TEST(SchedulerHostServeTest, RepliesAndTicksCarryTheirRequesterAndLingerLetsTicksArrive) {
+    const std::string input =
+        Line(R"({"type": "RegisterTimeEvent", "id": 1, "user": "alice",
+                 "userData": {"owner": "alice", "list": [1, 2.5, null]},
+                 "timeEvent": {"timespecification": "* * * * * ?", "utclocal": true,
+                               "range": {"rangedefinitionoccurences": 2}}})") +
+        Line(R"({"type": "RegisterSleepEvent", "id": 2, "user": "bob", "sleepSeconds": 1,
+                 "userData": {"owner": "bob"}})") +
+        Line(R"({"type": "GetLastTickRequest", "id": 3,
+                 "timeEvent": {"timespecification": "0 0 12 L * ? 2030", "utclocal": true}})");
+    const ToolRun run = RunTool(SCHEDULER_HOST " serve --linger 4", input);
+    EXPECT_EQ(run.status, 0) << run.errors;
 
-TEST_F(SchedulerHostServeTest, ControlLinesDriveTheLifecycle) {
-    Start({"--no-start"});
-    Send(R"({"type": 556, "id": 1, "timeEvent": {"timespecification": "0 0 12 * * ?"}})");
-    EXPECT_FALSE(host_->ReadLine(300ms)) << "answered before the module was started";
-    Send(R"({"control": "start"})");
-    EXPECT_EQ(Text(Next(), "control"), "start");
-    const JsonObject lastTick = Next();
-    EXPECT_EQ(Number(lastTick, "id"), 1);
-    EXPECT_TRUE(Bool(lastTick, "noLastTick"));
-    EXPECT_TRUE(IsNull(lastTick, "lastTick"));
-
-    Send(R"({"control": "prepareShutdown"})");
-    EXPECT_EQ(Text(Next(), "control"), "prepareShutdown");
-    Send(R"({"type": 321, "id": 2, "userData": "late",
-             "timeEvent": {"timespecification": "* * * * * ?"}})");
-    ExpectError(Next(), 2, "CInterModuleExceptionDefault",
-                "Scheduler is not ticking. Shutdown in progress. "
-                "[Method=MsgRegisterTimeEvent;Message=JsonUserData]");
-
-    // The host asks again while the module is still busy with the last reply.
-    Send(R"({"control": "stop", "force": false})");
-    const JsonObject stop = Next();
-    EXPECT_EQ(Text(stop, "control"), "stop");
-    EXPECT_FALSE(Bool(stop, "force"));
-    EXPECT_TRUE(Bool(stop, "stopped"));
-
-    // quit ends the host although its input stays open.
-    Send(R"({"control": "quit"})");
-    EXPECT_EQ(Text(Next(), "control"), "quit");
-    EXPECT_EQ(host_->Wait(kPatience), 0) << host_->ErrorText();
-    EXPECT_TRUE(host_->ReadAllLines(kPatience).empty());
-}
-
-TEST_F(SchedulerHostServeTest, EveryRequestGetsAnErrorLineWithItsIdOnceTheModuleIsStopped) {
-    // Request 1 waits in the queue of a module not started; the forced stop drops it.
-    Start({"--no-start"});
-    Send(R"({"type": 556, "id": 1, "user": "alice",
-             "timeEvent": {"timespecification": "0 0 12 * * ?"}})");
-    Send(R"({"control": "stop", "force": true})");
-    ExpectHostError(Next(), 1, "the module stopped before answering the request");
-    EXPECT_TRUE(Bool(Next(), "stopped"));
-    Send(R"({"type": 321, "id": 2, "userData": 2,
-             "timeEvent": {"timespecification": "0 0 12 * * ?"}})");
-    Send(R"({"type": 323, "id": 3, "userData": 2})");
-    Send(R"({"control": "start"})");
-    Send(R"({"type": 318, "id": 4, "userData": 2})");
-    for (const double id : {2, 3}) {
-        const JsonObject error = Next();
-        ExpectHostError(error, id, "the module is stopped");
-        EXPECT_EQ(Number(error, "line"), id + 1);
-    }
-    EXPECT_EQ(Text(Next(), "control"), "start");
-    ExpectHostError(Next(), 4, "the module is stopped");
-    EXPECT_TRUE(Finish().empty());
-}
-
-TEST_F(SchedulerHostServeTest, TerminationSignalAnswersEveryLineReadThenShutsDownInOrder) {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        Start({"--log-level", "2"});
-        constexpr int kRequests = 200;
-        for (int id = 1; id <= kRequests; ++id) {
-            Send(R"({"type": 321, "id": )" + std::to_string(id) + R"(, "userData": )" +
-                 std::to_string(id) +
-                 R"(, "timeEvent": {"timespecification": "0 0 12 * * ?", "utclocal": true}})");
+    std::vector<JsonObject> responses;
+    std::map<std::string, int> ticks;
+    for (std::size_t i = 0; i < run.lines.size(); ++i) {
+        const JsonObject line = boost::json::parse(run.lines[i]).as_object();
+        if (line.at("kind") == "response") {
+            responses.push_back(line);
+            continue;
         }
-        // Replies are in flight when the signal comes.
-        EXPECT_EQ(Number(Next(), "id"), 1);
-        host_->Signal(signal);
-        std::vector<double> ids = {1};
-        for (const std::string& line : host_->ReadAllLines(kPatience))
-            ids.push_back(Number(Parse(line), "id"));
-        ASSERT_EQ(host_->Wait(kPatience), 0) << host_->ErrorText();
-
-        const std::string log = host_->ErrorText();
-        std::smatch read;
-        ASSERT_TRUE(std::regex_search(
-            log, read, std::regex("Received SIG(TERM|INT) after ([0-9]+) input lines")))
-            << log;
-        const int linesRead = std::stoi(read[2]);
-        ASSERT_EQ(ids.size(), static_cast<std::size_t>(linesRead)) << "signal " << signal;
-        std::sort(ids.begin(), ids.end());
-        for (int id = 1; id <= linesRead; ++id)
-            EXPECT_EQ(ids[id - 1], id);
-        EXPECT_NE(log.find("Unloaded SchedulerModule"), std::string::npos);
+        ASSERT_EQ(line.at("kind"), "tick") << line;
+        EXPECT_EQ(line.at("type"), CJsonUserData::kType);
+        EXPECT_EQ(line.at("name"), "JsonUserData");
+        EXPECT_TRUE(std::regex_match(std::string(line.at("time").as_string()),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+        EXPECT_EQ(line.at("userData").at("owner"), line.at("user"));
+        ++ticks[std::string(line.at("user").as_string())];
+        if (line.at("user") == "alice") {
+            EXPECT_NE(run.lines[i].find(R"("userData":{"list":[1,2.5,null],"owner":"alice"})"),
+                      std::string::npos)
+                << "user data is written in its canonical form";
+        }
     }
+    EXPECT_EQ(ticks, (std::map<std::string, int>{{"alice", 2}, {"bob", 1}}));
+    ASSERT_EQ(responses.size(), 2u);
+    EXPECT_EQ(responses[0].at("type"), Messages::CRegisterTimeEventResponse::kType);
+    EXPECT_EQ(responses[0].at("id"), 1);
+    EXPECT_EQ(responses[0].at("user"), "alice");
+    EXPECT_EQ(responses[1].at("type"), Messages::CGetLastTickResponse::kType);
+    EXPECT_TRUE(responses[1].at("user").is_null());
+    EXPECT_EQ(responses[1].at("lastTick"), "2030-12-31T12:00:00Z");
+    EXPECT_EQ(responses[1].at("noLastTick"), false);
+}
+
+TEST(SchedulerHostServeTest, SigtermWhileTheInputIsOpenAnswersEveryLineReadAndEndsWithZero) {
+    std::string input;
+    for (int id = 1; id <= 50; ++id)
+        input += Registration(id);
+    const ToolRun run = RunTool(SCHEDULER_HOST " serve --log-level 2", input, "-s TERM 2", 4);
+    EXPECT_EQ(run.status, 0) << run.errors;
+    std::smatch read;
+    ASSERT_TRUE(std::regex_search(run.errors, read,
+                                  std::regex("Received SIGTERM after ([0-9]+) input lines")))
+        << run.errors;
+    EXPECT_EQ(run.lines.size(), std::stoul(read[1]));
+    EXPECT_NE(run.errors.find("Unloaded SchedulerModule"), std::string::npos) << run.errors;
 }
 
 }  // namespace
