@@ -133,19 +133,19 @@ private:
     std::mt19937 rng_;
 };
 
-constexpr Direction kNext = Direction::kNext;
-constexpr Direction kPrev = Direction::kPrevious;
+constexpr Direction kForward = Direction::kNext;
+constexpr Direction kBackward = Direction::kPrevious;
 
 // The searches: FindNext, FindPrevious, and the scheduler's next occurrence strictly after
 // a time, last at or before it, and last of all.
-enum Search { kFindNext, kFindPrevious, kAfter, kAtOrBefore, kLast };
+enum Search { kNext, kPrev, kAfter, kAtOrBefore, kLast };
 
 ptime Occurrence(const std::shared_ptr<CCronTab>& tab, ptime from, Search search) {
     const CCrontabScheduler scheduler(tab);
     switch (search) {
-        case kFindNext:
+        case kNext:
             return FindNext(*tab, from);
-        case kFindPrevious:
+        case kPrev:
             return FindPrevious(*tab, from);
         case kAfter:
             return scheduler.NextOccurrence(from, LatestSupportedInstant());
@@ -165,7 +165,6 @@ struct SearchCase {
 };
 
 TEST(CronTabSearchTest, EdgeCasesOfEverySearch) {
-    constexpr Search kNext = kFindNext, kPrev = kFindPrevious;
     const std::vector<SearchCase> cases = {
         // month ends and leap years
         {"0 0 0 31 * ?", "2030-01-31 00:00:01", kNext, "2030-03-31 00:00:00"},
@@ -245,7 +244,7 @@ TEST(CronTabSearchTest, AFieldWithoutValuesIsReported) {
     CCrontabFieldDayOfMonth anyDay;
     anyDay.SetAnyValue(true);
     const CCronTab tab("? ? ? ? ? ?", anyDay, {}, {}, {}, {}, {}, {});  // built by hand
-    for (Direction direction : {kNext, kPrev}) {
+    for (Direction direction : {kForward, kBackward}) {
         try {
             Find(tab, T("2030-01-01 00:00:00"), direction);
             ADD_FAILURE() << "no failure";
@@ -262,7 +261,7 @@ TEST(CronTabSearchTest, AgreesWithTheNaiveReference) {
 
     // One search against the reference; gives the match found, if any.
     auto check = [&](const CCronTab& tab, ptime from, Direction direction) {
-        const bool next = direction == kNext;
+        const bool next = direction == kForward;
         const Testing::NaiveVerdict want = NaiveSearch(tab, from, direction, 4000);
         const ptime got = Find(tab, from, direction);
         std::string problem;
@@ -276,7 +275,8 @@ TEST(CronTabSearchTest, AgreesWithTheNaiveReference) {
             }
         } else if (++compared; got != *want.found) {
             problem = "expected " + Show(*want.found);
-        } else if (!got.is_not_a_date_time() && Find(tab, got, next ? kPrev : kNext) != got) {
+        } else if (!got.is_not_a_date_time() &&
+                   Find(tab, got, next ? kBackward : kForward) != got) {
             problem = "a match is not found again from itself";  // in the other direction
         }
         if (!problem.empty()) {
@@ -299,10 +299,10 @@ TEST(CronTabSearchTest, AgreesWithTheNaiveReference) {
         const auto tab = parser.Parse(i % 8 == 0 ? sparse[(i / 8) % sparse.size()] : gen.Text());
         // From the start time, then from just past each match found.
         const ptime from = gen.Start(*tab);
-        const ptime next = check(*tab, from, kNext);
-        if (!next.is_not_a_date_time()) check(*tab, next + bpt::seconds(1), kNext);
-        const ptime previous = check(*tab, from, kPrev);
-        if (!previous.is_not_a_date_time()) check(*tab, previous - bpt::seconds(1), kPrev);
+        const ptime next = check(*tab, from, kForward);
+        if (!next.is_not_a_date_time()) check(*tab, next + bpt::seconds(1), kForward);
+        const ptime previous = check(*tab, from, kBackward);
+        if (!previous.is_not_a_date_time()) check(*tab, previous - bpt::seconds(1), kBackward);
 
         // The month day set of the start month holds exactly the reference's days.
         const bg::date d = from.date();
@@ -337,13 +337,13 @@ TEST(CronTabSearchTest, CountingAgreesWithSteppingMatchByMatch) {
                             bpt::seconds(static_cast<long>(gen.Draw() % 86400));
         const std::uint64_t n = 1 + gen.Draw() % (i % 3 == 0 ? 4 : 3000);
 
+        const CCrontabScheduler scheduler(tab);
         CountedMatches want;
         for (ptime t = after; want.count < n;) {
-            t = FindNext(*tab, t + bpt::seconds(1));
-            if (t.is_not_a_date_time() || t > until) break;
+            if ((t = scheduler.NextOccurrence(t, until)).is_not_a_date_time()) break;
             want = {t, want.count + 1};
         }
-        const CountedMatches got = FindNth(*tab, after, until, n);
+        const CountedMatches got = scheduler.NthOccurrence(after, until, n);
         const std::string stepped = Show(want.last) + " #" + std::to_string(want.count);
         EXPECT_EQ(Show(got.last) + " #" + std::to_string(got.count), stepped)
             << "FindNth(\"" << tab->GetText() << "\", " << after << ", " << until << ", " << n;
