@@ -1,8 +1,8 @@
 #pragma once
 
-// A deliberately slow crontab reference for differential tests and fuzzers: it reads only
-// the compiled fields' public accessors, does every calendar fact with boost::gregorian and
-// walks one day, then one hour, minute and second at a time.
+// A deliberately slow crontab reference for differential tests and fuzzers: only the
+// compiled fields' public accessors, boost::gregorian for every calendar fact, one day and
+// then one hour, minute and second at a time.
 //
 //     const NaiveVerdict v = NaiveSearch(tab, from, Direction::kNext, 4000);
 //     if (v.found) EXPECT_EQ(FindNext(tab, from), *v.found);  // not-a-date-time: none
@@ -19,8 +19,9 @@ namespace Zent::Testing {
 
 enum class Direction { kNext, kPrevious };
 
-// The Monday-to-Friday day nearest to `day` in its month: a Saturday moves to the Friday
-// before unless that leaves the month (then the Monday after), a Sunday likewise the other way.
+// The Monday-to-Friday day nearest to `day` without leaving its month: Saturday to the
+// Friday before (the 1st to Monday the 3rd), Sunday to the Monday after (the last day to
+// the Friday before).
 inline boost::gregorian::date NearestWeekday(boost::gregorian::date day) {
     using boost::gregorian::days;
     const int weekday = day.day_of_week().as_number();
@@ -59,15 +60,15 @@ inline std::optional<int> NaiveSecondOfDay(const Scheduler::CCronTab& tab, int f
                                            Direction direction) {
     const bool next = direction == Direction::kNext;
     for (int s = from; s >= 0 && s < 86400;) {
-        if (!tab.Hour().Contains(s / 3600)) {
-            s = next ? (s / 3600 + 1) * 3600 : s / 3600 * 3600 - 1;
-        } else if (!tab.Minute().Contains(s / 60 % 60)) {
-            s = next ? (s / 60 + 1) * 60 : s / 60 * 60 - 1;
-        } else if (tab.Second().Contains(s % 60)) {
+        const int hour = s / 3600 * 3600, minute = s / 60 * 60;  // their first seconds
+        if (!tab.Hour().Contains(s / 3600))
+            s = next ? hour + 3600 : hour - 1;
+        else if (!tab.Minute().Contains(s / 60 % 60))
+            s = next ? minute + 60 : minute - 1;
+        else if (tab.Second().Contains(s % 60))
             return s;
-        } else {
+        else
             s += next ? 1 : -1;
-        }
     }
     return std::nullopt;
 }
@@ -80,16 +81,17 @@ struct NaiveVerdict {
 };
 
 // FindNext / FindPrevious the slow way (fractions dropped, years 1970..2099; a later start
-// searches back from the end of 2099). Gives up after `maxDays` days of allowed months.
+// searches back from the end of 2099). Gives up after `maxDays` steps, each a day of an
+// allowed month or a whole month or year skipped.
 inline NaiveVerdict NaiveSearch(const Scheduler::CCronTab& tab, boost::posix_time::ptime t,
                                 Direction direction, int maxDays) {
     using namespace boost::gregorian;
-    using boost::posix_time::ptime;
+    using namespace boost::posix_time;
     const bool next = direction == Direction::kNext;
     const date first(1970, 1, 1), last(2099, 12, 31), bound = next ? last : first;
     if (t.is_special()) return {ptime(), bound};
-    ptime start = t - boost::posix_time::microseconds(t.time_of_day().fractional_seconds());
-    if (!next) start = std::min(start, ptime(last, boost::posix_time::seconds(86399)));
+    ptime start = t - microseconds(t.time_of_day().fractional_seconds());
+    if (!next) start = std::min(start, ptime(last, seconds(86399)));
     if (start < ptime(first) || start.date() > last) return {ptime(), bound};
     date day = start.date();
     int from = static_cast<int>(start.time_of_day().total_seconds());
@@ -100,7 +102,7 @@ inline NaiveVerdict NaiveSearch(const Scheduler::CCronTab& tab, boost::posix_tim
             day = next ? day.end_of_month() : date(day.year(), day.month(), 1);
         } else if (NaiveDayMatches(tab, day)) {
             if (const auto s = NaiveSecondOfDay(tab, from, direction)) {
-                return {ptime(day, boost::posix_time::seconds(*s)), day};
+                return {ptime(day, seconds(*s)), day};
             }
         }
         if (day == bound) return {ptime(), day};
