@@ -6,147 +6,80 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
-#include "common/kernel/IBusResource.h"
-#include "common/kernel/IConfigurationResource.h"
-#include "common/kernel/ILoggerResource.h"
 #include "common/module/CommonModule.h"
 #include "common/security/SystemUser.h"
 #include "common/security/UserContext.h"
+#include "host/ResourceProvider.h"
+#include "tests/support/RecordingLogger.h"
+#include "tests/support/TextMessage.h"
 
+namespace Zent::Common::Module {
 namespace {
 
-using namespace Zent::Common;
 using namespace std::chrono_literals;
+using Security::CUserContext;
+using Testing::CTextMessage;
 
-class CNumberMessage : public Kernel::IMessage {
-public:
-    explicit CNumberMessage(std::int32_t type) : type_(type) {}
-    std::int32_t GetType() const override { return type_; }
-    std::string GetTypeName() const override { return "Number" + std::to_string(type_); }
-    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override {
-        return other && other->GetType() == type_;
-    }
-
-private:
-    std::int32_t type_;
-};
-
-struct LogLine {
-    std::string text;
-    std::int32_t level;
-};
-
-class CRecordingLogger : public Kernel::ILoggerResource {
-public:
-    void Log(const std::string& text, std::int32_t level, const std::string& module) override {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(module, "TestModule");
-        lines.push_back({text, level});
-    }
-    std::vector<LogLine> Lines() {
-        std::lock_guard lock(mutex);
-        return lines;
-    }
-
-    std::mutex mutex;
-    std::vector<LogLine> lines;
-};
-
-// Records subscriptions; the test plays the kernel and calls OnMessage itself.
+// Records the subscriber; the test plays the kernel and calls OnMessage itself.
 class CRecordingBus : public Kernel::IBusResource {
 public:
-    void Subscribe(std::shared_ptr<Kernel::ISubscriber> subscriber, std::int32_t type) override {
-        subscriptions.emplace_back(type, std::move(subscriber));
+    void Subscribe(std::shared_ptr<Kernel::ISubscriber> subscriber, std::int32_t) override {
+        this->subscriber = std::move(subscriber);
     }
     bool Send(std::shared_ptr<Kernel::IMessage>, Kernel::UserContextPtr) override { return true; }
-
-    std::vector<std::pair<std::int32_t, std::shared_ptr<Kernel::ISubscriber>>> subscriptions;
+    std::shared_ptr<Kernel::ISubscriber> subscriber;
 };
 
-class CNoIds : public Kernel::IIdGeneratorResource {
-    std::uint32_t NextId() override { return 1; }
-};
-template <typename Interface>
-class CEmptySettings : public Interface {
-    std::optional<std::string> GetValue(const std::string&) const override { return {}; }
-};
-using CEmptyConfiguration = CEmptySettings<Kernel::IConfigurationResource>;
-using CEmptyInstallConfiguration = CEmptySettings<Kernel::IInstallConfigurationResource>;
-
-class CProvider : public Kernel::IResourceProvider {
-public:
-    std::shared_ptr<Kernel::IResource> GetResource(int number) override {
-        auto found = resources.find(number);
-        return found == resources.end() ? nullptr : found->second;
-    }
-    bool HasResource(int number) override { return resources.count(number) != 0; }
-
-    std::map<int, std::shared_ptr<Kernel::IResource>> resources;
-};
-
-// Processes numbers; 13 throws a standard exception, 14 something else, 99 blocks until
-// released. Every processed number is recorded with the user context it ran under.
-class CTestProcessor : public Module::IMessageProcessor {
+// Records each text with the user context and the thread it was processed on. "block"
+// waits until released, "throw" throws a standard exception, "throw-int" something else.
+class CTestProcessor : public IMessageProcessor {
 public:
     void Process(std::shared_ptr<Kernel::IMessage> message) override {
-        const std::int32_t type = message->GetType();
+        const std::string text = dynamic_cast<const CTextMessage&>(*message).Text();
         {
             std::unique_lock lock(mutex);
-            processed.push_back(type);
-            contexts.push_back(Security::CUserContext::GetCurrent());
+            processed.push_back(text);
+            contexts.push_back(CUserContext::GetCurrent());
             // A fresh value for every thread, even one that reuses an ended thread's id.
             static std::atomic<int> threadCount{0};
             thread_local const int thread = ++threadCount;
             threads.push_back(thread);
             changed.notify_all();
-            if (type == 99) {
-                busy = true;
-                changed.notify_all();
-                changed.wait(lock, [this] { return released; });
-                busy = false;
-            }
+            changed.wait(lock, [&] { return text != "block" || released; });
         }
-        if (type == 13) throw std::runtime_error("thirteen is unlucky");
-        if (type == 14) throw 14;
+        if (text == "throw") throw std::runtime_error("thirteen is unlucky");
+        if (text == "throw-int") throw 14;
     }
-
-    bool WaitFor(std::size_t count, std::chrono::milliseconds timeout = 3s) {
+    bool WaitFor(std::size_t count) {
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, timeout, [&] { return processed.size() >= count; });
-    }
-    bool WaitBusy() {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 3s, [&] { return busy; });
+        return changed.wait_for(lock, 3s, [&] { return processed.size() >= count; });
     }
     void Release() {
         std::lock_guard lock(mutex);
         released = true;
         changed.notify_all();
     }
-    std::vector<std::int32_t> Processed() {
+    std::vector<std::string> Processed() {
         std::lock_guard lock(mutex);
         return processed;
     }
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::int32_t> processed;
-    std::vector<std::shared_ptr<Security::CUserContext>> contexts;
+    std::vector<std::string> processed;
+    std::vector<std::shared_ptr<CUserContext>> contexts;
     std::vector<int> threads;
-    bool busy = false;
     bool released = false;
 };
 
-class CTestModule : public Module::CCommonModule {
+class CTestModule : public CCommonModule {
 public:
-    explicit CTestModule(std::shared_ptr<CTestProcessor> processor,
-                         std::chrono::milliseconds idle = 2s)
+    CTestModule(std::shared_ptr<CTestProcessor> processor, std::chrono::milliseconds idle)
         : processor_(std::move(processor)) {
         SetIdleTimeout(idle);
     }
@@ -156,7 +89,7 @@ public:
 
 protected:
     void OnInitialize(std::shared_ptr<Kernel::IResourceProvider>) override {
-        RegisterMessageProcessor({7, 13, 14, 99}, processor_);
+        RegisterMessageProcessor({CTextMessage::kType}, processor_);
     }
 
 private:
@@ -166,21 +99,13 @@ private:
 class CommonModuleTest : public ::testing::Test {
 protected:
     void SetUp() override { Initialize(2s); }
-
     void Initialize(std::chrono::milliseconds idle) {
         module = std::make_unique<CTestModule>(processor, idle);
-        bus = std::make_shared<CRecordingBus>();
-        provider->resources = {{1, bus},
-                               {2, std::make_shared<CEmptyInstallConfiguration>()},
-                               {3, logger},
-                               {4, std::make_shared<CNoIds>()},
-                               {11, std::make_shared<CEmptyConfiguration>()}};
-        module->Initialize(provider);
+        module->Initialize(Host::CResourceProvider::CreateDefault(bus, logger, false));
     }
-
     // Delivers as the kernel would: on a thread that is not the processing thread.
-    void Deliver(std::int32_t type, std::shared_ptr<Security::CUserContext> context = nullptr) {
-        Subscriber()->OnMessage(std::make_shared<CNumberMessage>(type), std::move(context));
+    void Deliver(const std::string& text, std::shared_ptr<CUserContext> context = nullptr) {
+        bus->subscriber->OnMessage(std::make_shared<CTextMessage>(text), std::move(context));
     }
     // A graceful stop is refused while a delivery is being processed; a caller retries.
     bool StopGracefully() {
@@ -190,171 +115,147 @@ protected:
         }
         return false;
     }
-    std::shared_ptr<Kernel::ISubscriber> Subscriber() { return bus->subscriptions.at(0).second; }
-
-    std::vector<LogLine> LinesAt(std::int32_t level) {
-        std::vector<LogLine> found;
-        for (const LogLine& line : logger->Lines()) {
-            if (line.level == level) found.push_back(line);
+    std::vector<std::string> LinesAt(std::int32_t level) {
+        std::vector<std::string> found;
+        for (const auto& line : logger->Lines()) {
+            EXPECT_EQ(line.module, "TestModule");
+            if (line.level == level) found.push_back(line.text);
         }
         return found;
     }
 
     std::shared_ptr<CTestProcessor> processor = std::make_shared<CTestProcessor>();
     std::shared_ptr<CRecordingBus> bus = std::make_shared<CRecordingBus>();
-    std::shared_ptr<CRecordingLogger> logger = std::make_shared<CRecordingLogger>();
-    std::shared_ptr<CProvider> provider = std::make_shared<CProvider>();
+    std::shared_ptr<Testing::CRecordingLogger> logger =
+        std::make_shared<Testing::CRecordingLogger>();
     std::unique_ptr<CTestModule> module;
 };
 
-TEST_F(CommonModuleTest, OneSubscriberIsSubscribedOncePerType) {
-    ASSERT_EQ(bus->subscriptions.size(), 4u);
-    for (const auto& [type, subscriber] : bus->subscriptions) {
-        EXPECT_EQ(subscriber, Subscriber()) << type;
-    }
-}
-
 TEST_F(CommonModuleTest, DeliveriesBeforeStartWaitAndRunInOrderWithTheirContexts) {
-    auto alice = std::make_shared<Security::CUserContext>();
-    auto bob = std::make_shared<Security::CUserContext>();
-    Deliver(7, alice);
-    Deliver(99, bob);
-    Deliver(7, alice);
+    // Graceful stops before the first start must not swallow what comes later.
+    EXPECT_TRUE(module->Stop(false));
+    EXPECT_TRUE(module->Stop(false));
+    auto alice = std::make_shared<CUserContext>();
+    auto bob = std::make_shared<CUserContext>();
+    Deliver("a", alice);
+    Deliver("block", bob);
+    Deliver("a", alice);
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(processor->Processed().empty());
-
     std::string queue;
-    EXPECT_FALSE(Subscriber()->DescribeQueue(queue));
-    EXPECT_EQ(queue, "TestModule:Number7,Number99,Number7");
+    EXPECT_FALSE(bus->subscriber->DescribeQueue(queue));
+    EXPECT_EQ(queue, "TestModule:Text:a,Text:block,Text:a");
 
     module->Start();
-    ASSERT_TRUE(processor->WaitBusy());
+    ASSERT_TRUE(processor->WaitFor(2));
     processor->Release();
     ASSERT_TRUE(processor->WaitFor(3));
-    EXPECT_EQ(processor->Processed(), (std::vector<std::int32_t>{7, 99, 7}));
-    EXPECT_EQ(processor->contexts,
-              (std::vector<std::shared_ptr<Security::CUserContext>>{alice, bob, alice}));
-    EXPECT_TRUE(Subscriber()->DescribeQueue(queue));
+    EXPECT_EQ(processor->Processed(), (std::vector<std::string>{"a", "block", "a"}));
+    EXPECT_EQ(processor->contexts, (std::vector<std::shared_ptr<CUserContext>>{alice, bob, alice}));
+    EXPECT_TRUE(bus->subscriber->DescribeQueue(queue));
     EXPECT_EQ(queue, "");
 }
 
 TEST_F(CommonModuleTest, GracefulStopIsRefusedWhileBusyAndGrantedWhenIdle) {
     module->Start();
-    Deliver(99);
-    ASSERT_TRUE(processor->WaitBusy());
-    Deliver(7);
+    Deliver("block");
+    ASSERT_TRUE(processor->WaitFor(1));
+    Deliver("a");
     EXPECT_FALSE(module->Stop(false));
 
     processor->Release();
     ASSERT_TRUE(processor->WaitFor(2));
     EXPECT_TRUE(StopGracefully());
-
     // Stopped: a delivery waits for the next Start.
-    Deliver(7);
+    Deliver("a");
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(processor->Processed().size(), 2u);
     module->Start();
     EXPECT_TRUE(processor->WaitFor(3));
 }
 
-TEST_F(CommonModuleTest, GracefulStopsBeforeTheFirstStartDoNotSwallowTheFirstRequest) {
-    EXPECT_TRUE(module->Stop(false));
-    EXPECT_TRUE(module->Stop(false));
-    module->Start();
-    Deliver(7);
-    EXPECT_TRUE(processor->WaitFor(1));
-}
-
 TEST_F(CommonModuleTest, ForcedStopAnswersTheTakenDeliveryAndCountsTheRest) {
     module->Start();
-    Deliver(99);
-    ASSERT_TRUE(processor->WaitBusy());
-    Deliver(7);
-    Deliver(7);
-    Deliver(7);
+    Deliver("block");
+    ASSERT_TRUE(processor->WaitFor(1));
+    for (int i = 0; i < 3; ++i)
+        Deliver("a");
     std::thread release([this] {
         std::this_thread::sleep_for(100ms);
         processor->Release();
     });
     EXPECT_TRUE(module->Stop(true));
     release.join();
-
-    EXPECT_EQ(processor->Processed(), (std::vector<std::int32_t>{99}));
-    const auto detail = LinesAt(1);
-    ASSERT_EQ(detail.size(), 1u);
-    EXPECT_EQ(detail[0].text, "There were 3 messages left unprocessed in a queue");
+    EXPECT_EQ(processor->Processed(), (std::vector<std::string>{"block"}));
+    EXPECT_EQ(LinesAt(1),
+              (std::vector<std::string>{"There were 3 messages left unprocessed in a queue"}));
 
     // Stopped for good: neither Start nor new deliveries start a thread.
     module->Start();
-    Deliver(7);
+    Deliver("a");
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(processor->Processed().size(), 1u);
 }
 
 TEST_F(CommonModuleTest, FailuresInsideAProcessorAreLoggedAndProcessingGoesOn) {
     module->Start();
-    Deliver(13);
-    Deliver(14);
-    Deliver(7);
+    Deliver("throw");
+    Deliver("throw-int");
+    Deliver("a");
     ASSERT_TRUE(processor->WaitFor(3));
-    std::this_thread::sleep_for(50ms);
-    const auto errors = LinesAt(4);
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].text, "thirteen is unlucky");
-    EXPECT_EQ(errors[1].text, "Unknown exception while processing a message");
+    EXPECT_TRUE(StopGracefully());
+    EXPECT_EQ(LinesAt(4),
+              (std::vector<std::string>{"thirteen is unlucky",
+                                        "Unknown exception while processing a message"}));
 }
 
 TEST_F(CommonModuleTest, AnIdleThreadEndsAndTheNextDeliveryStartsAnother) {
     Initialize(200ms);
     module->Start();
-    Deliver(7);
+    Deliver("a");
     ASSERT_TRUE(processor->WaitFor(1));
     std::this_thread::sleep_for(500ms);
-    Deliver(7);
+    Deliver("a");
     ASSERT_TRUE(processor->WaitFor(2));
     EXPECT_NE(processor->threads[0], processor->threads[1]);
     EXPECT_TRUE(StopGracefully());
 }
 
 TEST_F(CommonModuleTest, StartAndStopActAsTheSystemUser) {
-    Security::CUserContext::SetCurrent(std::make_shared<Security::CUserContext>());
+    CUserContext::SetCurrent(std::make_shared<CUserContext>());
     module->Start();
-    auto context = Security::CUserContext::GetCurrent();
+    auto context = CUserContext::GetCurrent();
     EXPECT_EQ(context->GetUserUuid(), Security::CSystemUser::kUuid);
     module->Stop(false);
-    EXPECT_EQ(Security::CUserContext::GetCurrent(), context);  // kept, not replaced
+    EXPECT_EQ(CUserContext::GetCurrent(), context);  // kept, not replaced
 }
 
-TEST(CommonModuleResources, AMissingResourceThrowsItsTextAndKeepsTheEarlierOnes) {
-    struct Case {
-        int missing;
-        const char* text;
-    };
-    const Case cases[] = {
+TEST(CommonModuleResources, AMissingOrMistypedResourceThrowsItsTextAndKeepsTheEarlierOnes) {
+    const std::pair<int, const char*> cases[] = {
         {1, "Bad cast to Zent::Common::Kernel::IBusResource"},
         {3, "Bad cast to Zent::Common::Kernel::ILoggerResource"},
         {4, "Bad cast to Zent::Common::Kernel::IIdGeneratorResource"},
         {2, "Bad cast to Zent::Common::Kernel::IInstallConfigurationResource"},
         {11, "Bad cast to Zent::Common::Kernel::IConfigurationResource"},
     };
-    for (const Case& c : cases) {
-        auto provider = std::make_shared<CProvider>();
-        provider->resources = {{1, std::make_shared<CRecordingBus>()},
-                               {2, std::make_shared<CEmptyInstallConfiguration>()},
-                               {3, std::make_shared<CRecordingLogger>()},
-                               {4, std::make_shared<CNoIds>()},
-                               {11, std::make_shared<CEmptyConfiguration>()}};
-        provider->resources[c.missing] = std::make_shared<CNoIds>();  // of another type
-        if (c.missing == 4) provider->resources.erase(4);
-        CTestModule module(std::make_shared<CTestProcessor>());
+    for (const auto& [missing, text] : cases) {
+        const auto bus = std::make_shared<CRecordingBus>();
+        auto provider = Host::CResourceProvider::CreateDefault(
+            bus, std::make_shared<Testing::CRecordingLogger>());
+        if (missing == 1)
+            provider->Remove(missing);
+        else
+            provider->Set(missing, bus);  // of another type
+        CTestModule module(std::make_shared<CTestProcessor>(), 2s);
         try {
             module.Initialize(provider);
-            ADD_FAILURE() << "no exception for resource " << c.missing;
+            ADD_FAILURE() << "no exception for resource " << missing;
         } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), c.text);
+            EXPECT_STREQ(e.what(), text);
         }
-        EXPECT_EQ(module.GetLogger() != nullptr, c.missing != 1 && c.missing != 3);
+        EXPECT_EQ(module.GetLogger() != nullptr, missing != 1 && missing != 3);
     }
 }
 
 }  // namespace
+}  // namespace Zent::Common::Module
