@@ -8,8 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "host/Logger.h"
 #include "host/ResourceProvider.h"
+#include "tests/support/RecordingLogger.h"
 
 namespace Zent::HostTests {
 namespace {
@@ -20,87 +20,60 @@ using testing::HasSubstr;
 const std::string kModuleLibrary = HOST_TEST_MODULE_LIBRARY;
 const std::string kRecordingModule = "Zent::HostTests::CRecordingModule";
 
-std::string LoadError(CModuleLoader& loader, const std::string& path,
-                      const std::string& className) {
-    try {
-        loader.Load(path, className);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no exception";
-}
-
-// A provider with only a logger whose lines the test reads.
-class ModuleLoaderTest : public testing::Test {
-protected:
-    void Initialize(Common::Kernel::IModule& module) {
-        auto provider = std::make_shared<Host::CResourceProvider>();
-        provider->Set(Common::Kernel::ResourceNumber::Logger,
-                      std::make_shared<Host::CLogger>(1, [this](const Host::LogRecord& record) {
-                          lines_.push_back(record.text);
-                      }));
-        module.Initialize(provider);
-    }
-
-    std::vector<std::string> lines_;
-};
-
-TEST_F(ModuleLoaderTest, CreatesTheClassAndDestroysItBeforeUnloading) {
+TEST(ModuleLoaderTest, TheLibraryStaysLoadedWhileAnyOfItsModulesLivesAndNoLonger) {
     CModuleLoader loader;
-    std::shared_ptr<Common::Kernel::IModule> module = loader.Load(kModuleLibrary, kRecordingModule);
-    ASSERT_NE(module, nullptr);
-    EXPECT_EQ(module->GetName(), "RecordingModule");
-    EXPECT_TRUE(loader.IsLoaded(kModuleLibrary));
-
-    Initialize(*module);
-    module.reset();
-    EXPECT_EQ(lines_, (std::vector<std::string>{"Initialize", "destroyed"}));
-    EXPECT_FALSE(loader.IsLoaded(kModuleLibrary));
-}
-
-TEST_F(ModuleLoaderTest, LibraryStaysLoadedWhileAnyOfItsModulesLives) {
-    auto loader = std::make_unique<CModuleLoader>();
-    auto first = loader->Load(kModuleLibrary, kRecordingModule);
-    auto second = loader->Load(kModuleLibrary, kRecordingModule);
+    auto first = loader.Load(kModuleLibrary, kRecordingModule);
+    auto second = loader.Load(kModuleLibrary, kRecordingModule);
+    ASSERT_NE(first, nullptr);
     EXPECT_NE(first, second);
-
     first.reset();
-    EXPECT_TRUE(loader->IsLoaded(kModuleLibrary));
-    loader.reset();
-    Initialize(*second);
-    EXPECT_EQ(second->GetName(), "RecordingModule");
+    EXPECT_TRUE(loader.IsLoaded(kModuleLibrary));
     second.reset();
-    EXPECT_EQ(lines_, (std::vector<std::string>{"Initialize", "destroyed"}));
-}
-
-TEST(ModuleLoaderErrorTest, MissingLibrary) {
-    CModuleLoader loader;
-    EXPECT_THAT(LoadError(loader, "/nonexistent/libNothing.so", kRecordingModule),
-                HasSubstr("Cannot load module library /nonexistent/libNothing.so: "));
-}
-
-TEST(ModuleLoaderErrorTest, LibraryWithoutModuleManifest) {
-    CModuleLoader loader;
-    const std::string error = LoadError(loader, HOST_TEST_PLAIN_LIBRARY, kRecordingModule);
-    EXPECT_THAT(error, HasSubstr("Cannot load module library " HOST_TEST_PLAIN_LIBRARY ": "));
-    EXPECT_THAT(error, HasSubstr("No manifest"));
-    EXPECT_FALSE(loader.IsLoaded(HOST_TEST_PLAIN_LIBRARY));
-}
-
-TEST(ModuleLoaderErrorTest, MissingClassLeavesTheLibraryUnloaded) {
-    CModuleLoader loader;
-    EXPECT_EQ(
-        LoadError(loader, kModuleLibrary, "Zent::Scheduler::CSchedulerModule"),
-        "Module library " + kModuleLibrary + " offers no class Zent::Scheduler::CSchedulerModule");
     EXPECT_FALSE(loader.IsLoaded(kModuleLibrary));
+
+    // Also when the loader went first: the module is served by its library to the end.
+    auto module = std::make_unique<CModuleLoader>()->Load(kModuleLibrary, kRecordingModule);
+    const auto logger = std::make_shared<Testing::CRecordingLogger>();
+    auto provider = std::make_shared<Host::CResourceProvider>();
+    provider->Set(Common::Kernel::ResourceNumber::Logger, logger);
+    module->Initialize(provider);
+    EXPECT_EQ(module->GetName(), "RecordingModule");
+    module.reset();
+    EXPECT_EQ(logger->Containing("").size(), 2u);
+    EXPECT_EQ(logger->Lines().back().text, "destroyed");
 }
 
-TEST(ModuleLoaderErrorTest, SingletonClassCannotBeCreated) {
-    CModuleLoader loader;
-    EXPECT_EQ(LoadError(loader, kModuleLibrary, "Zent::HostTests::CSingletonModule"),
-              "Module library " + kModuleLibrary +
-                  " cannot create instances of Zent::HostTests::CSingletonModule");
-    EXPECT_FALSE(loader.IsLoaded(kModuleLibrary));
+TEST(ModuleLoaderTest, AFailedLoadSaysWhyAndLeavesNothingLoaded) {
+    struct Case {
+        std::string path;
+        std::string className;
+        std::string error;  // what the error text starts with
+        std::string detail;
+    };
+    const Case cases[] = {
+        {"/nonexistent/libNothing.so", kRecordingModule,
+         "Cannot load module library /nonexistent/libNothing.so: ", ""},
+        {HOST_TEST_PLAIN_LIBRARY, kRecordingModule,
+         "Cannot load module library " HOST_TEST_PLAIN_LIBRARY ": ", "No manifest"},
+        {kModuleLibrary, "Zent::Scheduler::CSchedulerModule",
+         "Module library " + kModuleLibrary + " offers no class Zent::Scheduler::CSchedulerModule",
+         ""},
+        {kModuleLibrary, "Zent::HostTests::CSingletonModule",
+         "Module library " + kModuleLibrary +
+             " cannot create instances of Zent::HostTests::CSingletonModule",
+         ""},
+    };
+    for (const Case& c : cases) {
+        CModuleLoader loader;
+        try {
+            loader.Load(c.path, c.className);
+            ADD_FAILURE() << "loaded " << c.className << " from " << c.path;
+        } catch (const std::runtime_error& error) {
+            EXPECT_TRUE(std::string(error.what()).starts_with(c.error)) << error.what();
+            EXPECT_THAT(error.what(), HasSubstr(c.detail));
+        }
+        EXPECT_FALSE(loader.IsLoaded(c.path)) << c.path;
+    }
 }
 
 }  // namespace

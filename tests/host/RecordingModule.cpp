@@ -1,7 +1,7 @@
 // A plug-in library for the host's tests. Its module logs every lifecycle call through the
-// kernel's logger (module name "RecordingModule"), answers each message of type 900 with a
-// type 901 message carrying the same sender, sequence and user context, and reports busy
-// on the first graceful Stop.
+// kernel's logger (module name "RecordingModule"), answers each text message with a text
+// message of type kType + 1 with the same text and user context, and reports busy on the
+// first graceful Stop.
 
 #include <memory>
 #include <string>
@@ -12,14 +12,12 @@
 #include "common/kernel/ILoggerResource.h"
 #include "common/kernel/IModule.h"
 #include "common/kernel/IResource.h"
-#include "tests/host/TestMessage.h"
+#include "tests/support/TextMessage.h"
 
 namespace Zent::HostTests {
 
 namespace Kernel = Common::Kernel;
-
-constexpr std::int32_t kRequestType = 900;
-constexpr std::int32_t kReplyType = 901;
+using Testing::CTextMessage;
 
 class CEchoSubscriber : public Kernel::ISubscriber {
 public:
@@ -27,12 +25,12 @@ public:
 
     void OnMessage(std::shared_ptr<Kernel::IMessage> message,
                    Kernel::UserContextPtr userContext) override {
-        const auto request = std::dynamic_pointer_cast<CTestMessage>(message);
+        const auto request = std::dynamic_pointer_cast<CTextMessage>(message);
         const auto bus = bus_.lock();
         if (!request || !bus) return;
-        bus->Send(std::make_shared<CTestMessage>(kReplyType, request->GetSender(),
-                                                 request->GetSequence()),
-                  std::move(userContext));
+        bus->Send(
+            std::make_shared<CTextMessage>(request->Text(), std::nullopt, CTextMessage::kType + 1),
+            std::move(userContext));
     }
     bool DescribeQueue(std::string& text) override {
         text.clear();
@@ -53,7 +51,7 @@ public:
         Record("Initialize");
         const auto bus = std::dynamic_pointer_cast<Kernel::IBusResource>(
             provider->GetResource(Kernel::ResourceNumber::Bus));
-        if (bus) bus->Subscribe(std::make_shared<CEchoSubscriber>(bus), kRequestType);
+        if (bus) bus->Subscribe(std::make_shared<CEchoSubscriber>(bus), CTextMessage::kType);
     }
     void Start() override { Record("Start"); }
     void PrepareShutdown() override { Record("PrepareShutdown"); }

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "common/security/UserContext.h"
-#include "tests/host/TestMessage.h"
+#include "tests/support/TextMessage.h"
 
 namespace Zent::HostTests {
 namespace {
@@ -17,9 +17,11 @@ namespace {
 using Common::Kernel::IMessage;
 using Common::Kernel::UserContextPtr;
 using Host::CSchedulerHost;
+using Testing::CTextMessage;
 
 const std::string kModuleLibrary = HOST_TEST_MODULE_LIBRARY;
 const std::string kRecordingModule = "Zent::HostTests::CRecordingModule";
+constexpr std::int32_t kReplyType = CTextMessage::kType + 1;  // the test module's echo
 constexpr auto kPatience = std::chrono::seconds(10);
 
 // A host over the test plug-in; records log lines and what goes over the bus.
@@ -29,10 +31,11 @@ protected:
         host_.GetBus().AddObserver(
             [this](const std::shared_ptr<IMessage>& message, const UserContextPtr& context) {
                 std::lock_guard lock(lock_);
-                seen_.emplace_back(std::dynamic_pointer_cast<CTestMessage>(message), context);
+                seen_.push_back({std::to_string(message->GetType()) + " " +
+                                     dynamic_cast<const CTextMessage&>(*message).Text(),
+                                 context});
             });
     }
-
     CSchedulerHost::Options Options() {
         CSchedulerHost::Options options;
         options.logSink = [this](const Host::LogRecord& record) {
@@ -41,19 +44,14 @@ protected:
         };
         return options;
     }
-
-    std::vector<std::string> Lines() {
+    std::vector<std::pair<std::string, UserContextPtr>> Seen() {
         std::lock_guard lock(lock_);
-        return lines_;
-    }
-    std::vector<std::pair<std::shared_ptr<CTestMessage>, UserContextPtr>> Seen() {
-        std::lock_guard lock(lock_);
-        return seen_;
+        return std::exchange(seen_, {});
     }
 
     std::mutex lock_;
     std::vector<std::string> lines_;
-    std::vector<std::pair<std::shared_ptr<CTestMessage>, UserContextPtr>> seen_;
+    std::vector<std::pair<std::string, UserContextPtr>> seen_;
     CSchedulerHost host_;
 };
 
@@ -67,64 +65,55 @@ TEST_F(SchedulerHostTest, DrivesTheModuleThroughItsLifecycle) {
     host_.Unload();
     EXPECT_EQ(host_.GetModule(), nullptr);
 
-    EXPECT_EQ(Lines(), (std::vector<std::string>{
-                           "SchedulerHost: Loading " + kRecordingModule + " from " + kModuleLibrary,
-                           "SchedulerHost: Loaded module RecordingModule",
-                           "SchedulerHost: Initializing RecordingModule",
-                           "RecordingModule: Initialize",
-                           "SchedulerHost: Initialized RecordingModule",
-                           "SchedulerHost: Starting RecordingModule",
-                           "RecordingModule: Start",
-                           "SchedulerHost: Preparing the shutdown of RecordingModule",
-                           "RecordingModule: PrepareShutdown",
-                           "SchedulerHost: Graceful stop of RecordingModule",
-                           "RecordingModule: Stop graceful",
-                           "SchedulerHost: RecordingModule is busy and still running",
-                           "SchedulerHost: Graceful stop of RecordingModule",
-                           "RecordingModule: Stop graceful",
-                           "SchedulerHost: RecordingModule has stopped",
-                           "SchedulerHost: Unloading RecordingModule; deliveries dropped: 0",
-                           "RecordingModule: destroyed",
-                           "SchedulerHost: Unloaded RecordingModule",
-                       }));
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "SchedulerHost: Loading " + kRecordingModule + " from " + kModuleLibrary,
+                          "SchedulerHost: Loaded module RecordingModule",
+                          "SchedulerHost: Initializing RecordingModule",
+                          "RecordingModule: Initialize",
+                          "SchedulerHost: Initialized RecordingModule",
+                          "SchedulerHost: Starting RecordingModule",
+                          "RecordingModule: Start",
+                          "SchedulerHost: Preparing the shutdown of RecordingModule",
+                          "RecordingModule: PrepareShutdown",
+                          "SchedulerHost: Graceful stop of RecordingModule",
+                          "RecordingModule: Stop graceful",
+                          "SchedulerHost: RecordingModule is busy and still running",
+                          "SchedulerHost: Graceful stop of RecordingModule",
+                          "RecordingModule: Stop graceful",
+                          "SchedulerHost: RecordingModule has stopped",
+                          "SchedulerHost: Unloading RecordingModule; deliveries dropped: 0",
+                          "RecordingModule: destroyed",
+                          "SchedulerHost: Unloaded RecordingModule",
+                      }));
 }
 
-TEST_F(SchedulerHostTest, RepliesReachObserversWithTheRequestersContext) {
+TEST_F(SchedulerHostTest, RepliesReachObserversWithTheRequestersContextUntilUnloaded) {
     host_.Load(kModuleLibrary, kRecordingModule);
     host_.Initialize();
     host_.Start();
     const auto requester = std::make_shared<Common::Security::CUserContext>();
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_TRUE(host_.Send(std::make_shared<CTestMessage>(900, 1, i), requester));
-    }
+    for (const char* text : {"a", "b"})
+        EXPECT_TRUE(host_.Send(std::make_shared<CTextMessage>(text), requester));
     ASSERT_TRUE(host_.GetBus().WaitUntilIdle(kPatience));
-
-    std::vector<int> replies;
+    std::vector<std::string> replies;
     for (const auto& [message, context] : Seen()) {
-        if (message->GetType() != 901) continue;
-        replies.push_back(message->GetSequence());
-        EXPECT_EQ(context, requester);
+        EXPECT_EQ(context, requester) << message;
+        if (message.starts_with(std::to_string(kReplyType))) replies.push_back(message);
     }
-    EXPECT_EQ(replies, (std::vector<int>{0, 1, 2, 3, 4}));
-}
+    EXPECT_EQ(replies, (std::vector<std::string>{std::to_string(kReplyType) + " a",
+                                                 std::to_string(kReplyType) + " b"}));
 
-TEST_F(SchedulerHostTest, NothingIsDeliveredToAnUnloadedModule) {
-    host_.Load(kModuleLibrary, kRecordingModule);
-    host_.Initialize();
     host_.Unload();
-
-    EXPECT_TRUE(host_.Send(std::make_shared<CTestMessage>(900, 1, 0), nullptr));
+    EXPECT_TRUE(host_.Send(std::make_shared<CTextMessage>("c"), nullptr));
     ASSERT_TRUE(host_.GetBus().WaitUntilIdle(kPatience));
-    const auto seen = Seen();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].first->GetType(), 900);
-    EXPECT_EQ(host_.GetBus().GetDeliveredCount(), 0u);
+    EXPECT_EQ(Seen().size(), 1u);  // the request only
+    EXPECT_EQ(host_.GetBus().GetDeliveredCount(), 2u);
 
     host_.Load(kModuleLibrary, kRecordingModule);
     host_.Initialize();
-    host_.Send(std::make_shared<CTestMessage>(900, 1, 1), nullptr);
+    host_.Send(std::make_shared<CTextMessage>("d"), nullptr);
     ASSERT_TRUE(host_.GetBus().WaitUntilIdle(kPatience));
-    EXPECT_EQ(Seen().back().first->GetType(), 901);
+    EXPECT_EQ(Seen().back().first, std::to_string(kReplyType) + " d");
 }
 
 TEST_F(SchedulerHostTest, StepsNeedALoadedModuleAndOnlyOne) {
@@ -138,14 +127,6 @@ TEST_F(SchedulerHostTest, StepsNeedALoadedModuleAndOnlyOne) {
     host_.Unload();
     EXPECT_THROW(host_.Load("/nonexistent/libNothing.so"), std::runtime_error);
     EXPECT_EQ(host_.GetModule(), nullptr);
-}
-
-TEST(SchedulerHostOptionsTest, TranslatorCanBeSwitchedOff) {
-    CSchedulerHost::Options options;
-    options.withTranslator = false;
-    CSchedulerHost host(options);
-    EXPECT_FALSE(host.GetResources().HasResource(Common::Kernel::ResourceNumber::Translator));
-    EXPECT_TRUE(host.GetResources().HasResource(Common::Kernel::ResourceNumber::Configuration));
 }
 
 }  // namespace
