@@ -1,5 +1,6 @@
 #include "host/InProcessBus.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -55,7 +56,7 @@ public:
         changed_.wait(lock, [&] { return gateOpen_ || !onBusThread; });
         received_.push_back(
             {dynamic_cast<const CTextMessage&>(*message).Text(), std::move(context), onBusThread});
-        if (received_.size() == throwOn) throw std::runtime_error("refused");
+        if (received_.size() == throwOn) throw 42;
     }
     bool DescribeQueue(std::string& text) override {
         text.clear();
@@ -132,29 +133,24 @@ TEST(InProcessBusTest, SendOnlyQueuesAndBusThreadsDeliverWithTheSendersContext) 
 
 TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSendersOrder) {
     CInProcessBus bus(3);
-    auto both = std::make_shared<CRecordingSubscriber>(bus);
+    auto once = std::make_shared<CRecordingSubscriber>(bus);
     auto twice = std::make_shared<CRecordingSubscriber>(bus);
-    auto other = std::make_shared<CRecordingSubscriber>(bus);
-    bus.Subscribe(both, kType);
-    bus.Subscribe(both, kOtherType);
-    bus.Subscribe(twice, kType);
-    bus.Subscribe(twice, kType);  // still one delivery per message
-    bus.Subscribe(twice, kOtherType);
-    bus.Subscribe(nullptr, kType);
-    bus.Subscribe(other, kOtherType);
+    for (const auto& [subscriber, type] : {std::pair{once, kType},
+                                           {once, kOtherType},
+                                           {twice, kType},
+                                           {twice, kType},
+                                           {twice, kOtherType}})
+        bus.Subscribe(subscriber, type);
     std::vector<std::string> observed;
     bus.AddObserver([&observed](const std::shared_ptr<IMessage>& message, const auto&) {
         observed.push_back(dynamic_cast<const CTextMessage&>(*message).Text());
     });
-
-    constexpr int kSenders = 4;
-    constexpr int kPerSender = 400;
     std::atomic<int> refused{0};
     {
         std::vector<std::jthread> senders;
-        for (int sender = 0; sender < kSenders; ++sender) {
+        for (int sender = 0; sender < 4; ++sender) {
             senders.emplace_back([&bus, &refused, sender] {
-                for (int i = 0; i < kPerSender; ++i) {
+                for (int i = 0; i < 400; ++i) {
                     const auto text = std::to_string(sender) + ":" + std::to_string(i);
                     if (!bus.Send(Text(text, i % 2 ? kOtherType : kType), nullptr)) ++refused;
                 }
@@ -164,18 +160,14 @@ TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSenders
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_EQ(refused, 0);
 
-    const std::vector<std::string> order = both->Texts();
-    ASSERT_EQ(order.size(), static_cast<std::size_t>(kSenders * kPerSender));
+    const std::vector<std::string> order = once->Texts();
+    ASSERT_EQ(order.size(), 1600u);
     std::map<std::string, int> next;
-    std::vector<std::string> odd;
     for (const std::string& text : order) {
         const auto colon = text.find(':');
-        const int sequence = std::stoi(text.substr(colon + 1));
-        EXPECT_EQ(sequence, next[text.substr(0, colon)]++) << text;
-        if (sequence % 2) odd.push_back(text);
+        EXPECT_EQ(std::stoi(text.substr(colon + 1)), next[text.substr(0, colon)]++) << text;
     }
-    EXPECT_EQ(twice->Texts(), order);
-    EXPECT_EQ(other->Texts(), odd);
+    EXPECT_EQ(twice->Texts(), order);  // subscribed twice to a type, still served once
     EXPECT_EQ(observed, order);
 }
 
@@ -204,22 +196,29 @@ TEST(InProcessBusTest, AFullLaneRefusesTheWholeMessageUntilItDrains) {
     EXPECT_EQ(bus.GetSentCount(), 4u);
 }
 
-TEST(InProcessBusTest, FailingSubscriberOrObserverIsLoggedAndLaterDeliveriesGoOn) {
+TEST(InProcessBusTest, FailuresOfSubscribersAndObserversAreLoggedAndDeliveryGoesOn) {
     auto logger = std::make_shared<Testing::CRecordingLogger>();
     CInProcessBus bus(2, logger);
     auto subscriber = std::make_shared<CRecordingSubscriber>(bus);
     subscriber->throwOn = 1;
     bus.Subscribe(subscriber, kType);
-    bus.AddObserver([](const auto&, const auto&) { throw 42; });
+    // Waiting operations refuse bus threads, which would wait for themselves.
+    bus.AddObserver([&bus](const auto&, const auto&) { bus.Stop(); });
 
     bus.Send(Text("0"), nullptr);
     bus.Send(Text("1"), nullptr);
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_EQ(subscriber->Get().size(), 2u);
     EXPECT_EQ(bus.GetDeliveredCount(), 2u);
-    EXPECT_EQ(logger->Containing("Delivery of Text:0 failed: refused").size(), 1u);
-    EXPECT_EQ(logger->Containing("failed: an exception of unknown type").size(), 2u);
-    EXPECT_EQ(logger->Lines().size(), 3u);
+    std::vector<std::string> lines;  // the two lanes fail on two threads, in either order
+    for (const auto& line : logger->Lines())
+        lines.push_back(line.text);
+    std::sort(lines.begin(), lines.end());
+    const std::string refused = " failed: CInProcessBus::Stop called from one of its own threads";
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"Delivery of Text:0" + refused,
+                                        "Delivery of Text:0 failed: an exception of unknown type",
+                                        "Delivery of Text:1" + refused}));
 }
 
 TEST(InProcessBusTest, StopDeliversWhatIsQueuedAndRefusesLaterSends) {
@@ -263,21 +262,6 @@ TEST(InProcessBusTest, UnsubscribeAllDropsQueuedDeliveriesAndWaitsForTheRunningO
     bus.Send(Text("3"), nullptr);
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_EQ(subscriber->Get().size(), 1u);
-}
-
-TEST(InProcessBusTest, WaitingOperationsRefuseBusThreads) {
-    CInProcessBus bus;
-    std::promise<std::string> refusal;
-    bus.AddObserver([&bus, &refusal](const auto&, const auto&) {
-        try {
-            bus.Stop();
-            refusal.set_value("");
-        } catch (const std::logic_error& error) {
-            refusal.set_value(error.what());
-        }
-    });
-    bus.Send(Text("0"), nullptr);
-    EXPECT_EQ(refusal.get_future().get(), "CInProcessBus::Stop called from one of its own threads");
 }
 
 }  // namespace

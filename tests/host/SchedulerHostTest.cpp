@@ -1,119 +1,135 @@
+// Hosting a module: loading it from a plug-in library, and driving it through its lifecycle.
+
 #include "host/SchedulerHost.h"
 
 #include <chrono>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "common/security/UserContext.h"
+#include "tests/support/RecordingLogger.h"
 #include "tests/support/TextMessage.h"
 
 namespace Zent::HostTests {
 namespace {
 
-using Common::Kernel::IMessage;
-using Common::Kernel::UserContextPtr;
+using Host::CModuleLoader;
 using Host::CSchedulerHost;
-using Testing::CTextMessage;
+using Texts = std::vector<std::string>;
 
 const std::string kModuleLibrary = HOST_TEST_MODULE_LIBRARY;
 const std::string kRecordingModule = "Zent::HostTests::CRecordingModule";
-constexpr std::int32_t kReplyType = CTextMessage::kType + 1;  // the test module's echo
-constexpr auto kPatience = std::chrono::seconds(10);
 
-// A host over the test plug-in; records log lines and what goes over the bus.
+TEST(ModuleLoaderTest, TheLibraryStaysLoadedWhileAnyOfItsModulesLivesAndNoLonger) {
+    CModuleLoader loader;
+    auto first = loader.Load(kModuleLibrary, kRecordingModule);
+    auto second = loader.Load(kModuleLibrary, kRecordingModule);
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(first, second);
+    first.reset();
+    EXPECT_TRUE(loader.IsLoaded(kModuleLibrary));
+    second.reset();
+    EXPECT_FALSE(loader.IsLoaded(kModuleLibrary));
+
+    // Also when the loader went first; and the library loads again afterwards.
+    auto module = std::make_unique<CModuleLoader>()->Load(kModuleLibrary, kRecordingModule);
+    const auto logger = std::make_shared<Testing::CRecordingLogger>();
+    auto provider = std::make_shared<Host::CResourceProvider>();
+    provider->Set(Common::Kernel::ResourceNumber::Logger, logger);
+    module->Initialize(provider);
+    module.reset();
+    EXPECT_EQ(logger->Lines().size(), 2u);
+    EXPECT_EQ(logger->Lines().back().text, "destroyed");
+    EXPECT_EQ(loader.Load(kModuleLibrary, kRecordingModule)->GetName(), "RecordingModule");
+}
+
+TEST(ModuleLoaderTest, AFailedLoadSaysWhyAndLeavesNothingLoaded) {
+    const std::string lib = kModuleLibrary;
+    const std::pair<std::string, std::string> cases[][2] = {
+        {{"/nonexistent/libNothing.so", kRecordingModule},
+         {"Cannot load module library /nonexistent/libNothing.so: ", ""}},
+        {{HOST_TEST_PLAIN_LIBRARY, kRecordingModule},
+         {"Cannot load module library " HOST_TEST_PLAIN_LIBRARY ": ", "No manifest"}},
+        {{lib, "Zent::Scheduler::CSchedulerModule"},
+         {"Module library " + lib + " offers no class Zent::Scheduler::CSchedulerModule", ""}},
+        {{lib, "Zent::HostTests::CSingletonModule"},
+         {"Module library " + lib + " cannot create instances of Zent::HostTests::CSingletonModule",
+          ""}},
+    };
+    for (const auto& [load, error] : cases) {
+        CModuleLoader loader;
+        try {
+            loader.Load(load.first, load.second);
+            ADD_FAILURE() << "loaded " << load.second << " from " << load.first;
+        } catch (const std::runtime_error& e) {
+            const std::string text = e.what();
+            EXPECT_TRUE(text.starts_with(error.first)) << text;
+            EXPECT_NE(text.find(error.second), std::string::npos) << text;
+        }
+        EXPECT_FALSE(loader.IsLoaded(load.first)) << load.first;
+    }
+}
+
+// A host over the test plug-in, with its log lines as "<module>: <text>".
 class SchedulerHostTest : public testing::Test {
 protected:
-    SchedulerHostTest() : host_(Options()) {
-        host_.GetBus().AddObserver(
-            [this](const std::shared_ptr<IMessage>& message, const UserContextPtr& context) {
-                std::lock_guard lock(lock_);
-                seen_.push_back({std::to_string(message->GetType()) + " " +
-                                     dynamic_cast<const CTextMessage&>(*message).Text(),
-                                 context});
-            });
-    }
-    CSchedulerHost::Options Options() {
+    static CSchedulerHost::Options Options(std::shared_ptr<Testing::CRecordingLogger> logger) {
         CSchedulerHost::Options options;
-        options.logSink = [this](const Host::LogRecord& record) {
-            std::lock_guard lock(lock_);
-            lines_.push_back(record.moduleName + ": " + record.text);
+        options.logSink = [logger](const Host::LogRecord& record) {
+            logger->Log(record.moduleName + ": " + record.text, record.level, record.moduleName);
         };
         return options;
     }
-    std::vector<std::pair<std::string, UserContextPtr>> Seen() {
-        std::lock_guard lock(lock_);
-        return std::exchange(seen_, {});
+    Texts Lines() {
+        Texts texts;
+        for (const auto& line : logger_->Lines())
+            texts.push_back(line.text);
+        return texts;
     }
 
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-    std::vector<std::pair<std::string, UserContextPtr>> seen_;
-    CSchedulerHost host_;
+    std::shared_ptr<Testing::CRecordingLogger> logger_ =
+        std::make_shared<Testing::CRecordingLogger>();
+    CSchedulerHost host_{Options(logger_)};
 };
 
-TEST_F(SchedulerHostTest, DrivesTheModuleThroughItsLifecycle) {
+TEST_F(SchedulerHostTest, DrivesTheModuleThroughItsLifecycleAndDeliversToItUntilUnloaded) {
     host_.Load(kModuleLibrary, kRecordingModule);
     host_.Initialize();
     host_.Start();
+    EXPECT_TRUE(host_.Send(std::make_shared<Testing::CTextMessage>("a"), nullptr));
+    ASSERT_TRUE(host_.GetBus().WaitUntilIdle(std::chrono::seconds(10)));
     host_.PrepareShutdown();
     EXPECT_FALSE(host_.Stop(false));
     EXPECT_TRUE(host_.Stop(false));
     host_.Unload();
     EXPECT_EQ(host_.GetModule(), nullptr);
+    EXPECT_TRUE(host_.Send(std::make_shared<Testing::CTextMessage>("b"), nullptr));
+    ASSERT_TRUE(host_.GetBus().WaitUntilIdle(std::chrono::seconds(10)));
+    EXPECT_EQ(host_.GetBus().GetDeliveredCount(), 1u);
 
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          "SchedulerHost: Loading " + kRecordingModule + " from " + kModuleLibrary,
-                          "SchedulerHost: Loaded module RecordingModule",
-                          "SchedulerHost: Initializing RecordingModule",
-                          "RecordingModule: Initialize",
-                          "SchedulerHost: Initialized RecordingModule",
-                          "SchedulerHost: Starting RecordingModule",
-                          "RecordingModule: Start",
-                          "SchedulerHost: Preparing the shutdown of RecordingModule",
-                          "RecordingModule: PrepareShutdown",
-                          "SchedulerHost: Graceful stop of RecordingModule",
-                          "RecordingModule: Stop graceful",
-                          "SchedulerHost: RecordingModule is busy and still running",
-                          "SchedulerHost: Graceful stop of RecordingModule",
-                          "RecordingModule: Stop graceful",
-                          "SchedulerHost: RecordingModule has stopped",
-                          "SchedulerHost: Unloading RecordingModule; deliveries dropped: 0",
-                          "RecordingModule: destroyed",
-                          "SchedulerHost: Unloaded RecordingModule",
-                      }));
-}
-
-TEST_F(SchedulerHostTest, RepliesReachObserversWithTheRequestersContextUntilUnloaded) {
-    host_.Load(kModuleLibrary, kRecordingModule);
-    host_.Initialize();
-    host_.Start();
-    const auto requester = std::make_shared<Common::Security::CUserContext>();
-    for (const char* text : {"a", "b"})
-        EXPECT_TRUE(host_.Send(std::make_shared<CTextMessage>(text), requester));
-    ASSERT_TRUE(host_.GetBus().WaitUntilIdle(kPatience));
-    std::vector<std::string> replies;
-    for (const auto& [message, context] : Seen()) {
-        EXPECT_EQ(context, requester) << message;
-        if (message.starts_with(std::to_string(kReplyType))) replies.push_back(message);
-    }
-    EXPECT_EQ(replies, (std::vector<std::string>{std::to_string(kReplyType) + " a",
-                                                 std::to_string(kReplyType) + " b"}));
-
-    host_.Unload();
-    EXPECT_TRUE(host_.Send(std::make_shared<CTextMessage>("c"), nullptr));
-    ASSERT_TRUE(host_.GetBus().WaitUntilIdle(kPatience));
-    EXPECT_EQ(Seen().size(), 1u);  // the request only
-    EXPECT_EQ(host_.GetBus().GetDeliveredCount(), 2u);
-
-    host_.Load(kModuleLibrary, kRecordingModule);
-    host_.Initialize();
-    host_.Send(std::make_shared<CTextMessage>("d"), nullptr);
-    ASSERT_TRUE(host_.GetBus().WaitUntilIdle(kPatience));
-    EXPECT_EQ(Seen().back().first, std::to_string(kReplyType) + " d");
+    EXPECT_EQ(Lines(), (Texts{
+                           "SchedulerHost: Loading " + kRecordingModule + " from " + kModuleLibrary,
+                           "SchedulerHost: Loaded module RecordingModule",
+                           "SchedulerHost: Initializing RecordingModule",
+                           "RecordingModule: Initialize",
+                           "SchedulerHost: Initialized RecordingModule",
+                           "SchedulerHost: Starting RecordingModule",
+                           "RecordingModule: Start",
+                           "RecordingModule: Received Text:a",
+                           "SchedulerHost: Preparing the shutdown of RecordingModule",
+                           "RecordingModule: PrepareShutdown",
+                           "SchedulerHost: Graceful stop of RecordingModule",
+                           "RecordingModule: Stop graceful",
+                           "SchedulerHost: RecordingModule is busy and still running",
+                           "SchedulerHost: Graceful stop of RecordingModule",
+                           "RecordingModule: Stop graceful",
+                           "SchedulerHost: RecordingModule has stopped",
+                           "SchedulerHost: Unloading RecordingModule; deliveries dropped: 0",
+                           "RecordingModule: destroyed",
+                           "SchedulerHost: Unloaded RecordingModule",
+                       }));
 }
 
 TEST_F(SchedulerHostTest, StepsNeedALoadedModuleAndOnlyOne) {
@@ -121,7 +137,6 @@ TEST_F(SchedulerHostTest, StepsNeedALoadedModuleAndOnlyOne) {
     EXPECT_THROW(host_.Start(), std::logic_error);
     EXPECT_THROW(host_.Stop(true), std::logic_error);
     EXPECT_NO_THROW(host_.Unload());
-
     host_.Load(kModuleLibrary, kRecordingModule);
     EXPECT_THROW(host_.Load(kModuleLibrary, kRecordingModule), std::logic_error);
     host_.Unload();

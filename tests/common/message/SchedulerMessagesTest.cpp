@@ -47,28 +47,28 @@ using Testing::CTextMessage;
 UTCTime Utc(int year, int hour = 0) {
     UTCTime time;
     time.set_year(year);
-    time.set_month(5);
-    time.set_day(1);
     time.set_hour(hour);
     return time;
 }
 TimeEvent Event(const std::string& crontab) {
     TimeEvent event;
     event.set_timespecification(crontab);
-    event.set_utclocal(true);
     return event;
 }
-TimeRangeItem Range(const std::string& crontab, std::uint32_t seconds) {
+TimeRangeItem Range(std::uint32_t seconds) {
     TimeRangeItem item;
-    item.set_timespecification(crontab);
+    item.set_timespecification("0 0 8 * * ?");
     item.set_durationseconds(seconds);
     return item;
 }
 TimeZoneDetails Zone(const std::string& id) {
     TimeZoneDetails zone;
     zone.set_zone_id(id);
-    zone.set_current_offset_seconds(3600);
     return zone;
+}
+template <class... Items>
+auto List(Items... items) {
+    return std::vector{items...};
 }
 boost::posix_time::ptime At(int hour) {
     return {boost::gregorian::date(2030, 5, 1), boost::posix_time::hours(hour)};
@@ -91,87 +91,71 @@ struct MessageCase {
     std::function<void(IMessage&, MessagePtr)> setUserData;  // empty: the class has none
 };
 
-template <class T>
-MessageCase Of(std::vector<std::function<void(T&)>> changes,
-               void (T::*setUserData)(MessagePtr) = nullptr) {
+// A class with changes of its own, and of its user data when it has one.
+template <class T, class... Changes>
+MessageCase Of(Changes... changes) {
     MessageCase c{T(0).GetTypeName(),
                   T::kType,
                   [](std::uint32_t id) -> MessagePtr { return std::make_shared<T>(id); },
-                  {},
+                  {[changes](IMessage& m) { changes(static_cast<T&>(m)); }...},
                   {}};
-    if (setUserData) {
-        c.setUserData = [setUserData](IMessage& m, MessagePtr data) {
-            (static_cast<T&>(m).*setUserData)(std::move(data));
+    if constexpr (requires(T & m) { m.SetUserData(nullptr); }) {
+        c.setUserData = [](IMessage& m, MessagePtr data) {
+            static_cast<T&>(m).SetUserData(std::move(data));
         };
         for (const char* text : {"a", "b"}) {
-            changes.push_back(
-                [=](T& m) { (m.*setUserData)(std::make_shared<CTextMessage>(text)); });
+            c.changes.push_back([set = c.setUserData, text](IMessage& m) {
+                set(m, std::make_shared<CTextMessage>(text));
+            });
         }
-    }
-    for (auto& change : changes) {
-        c.changes.push_back([change](IMessage& m) { change(static_cast<T&>(m)); });
     }
     return c;
 }
 
 const std::vector<MessageCase>& MessageCases() {
-    using R = CGetNextTimeRangeRequest;
-    using Z = CGetTimeZoneDetailsRequest;
-    using O = CGetNextOccurrencesByUserDataRequest;
     static const std::vector<MessageCase> cases = {
-        Of<R>({[](R& m) {
-                   m.SetRanges({Range("0 0 8 * * ?", 3600), Range("0 0 20 * * ?", 60)});
-               },
-               [](R& m) {
-                   m.SetRanges({Range("0 0 8 * * ?", 3600), Range("0 0 20 * * ?", 90)});
-               },
-               [](R& m) { m.SetRanges({Range("0 0 8 * * ?", 3600)}); },
-               [](R& m) { m.SetFromTime(Utc(2030)); }, [](R& m) { m.SetFromTime(Utc(2031)); }}),
-        Of<CGetRemainingTimeBySpecRequest>(
-            {[](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); },
-             [](auto& m) { m.SetTimeEvent(Event("0 30 * * * ?")); }}),
-        Of<CGetRemainingTimeByUserDataRequest>({},
-                                               &CGetRemainingTimeByUserDataRequest::SetUserData),
-        Of<CRegisterSleepEvent>({[](auto& m) { m.SetSleepSeconds(30); }},
-                                &CRegisterSleepEvent::SetUserData),
-        Of<CRegisterTimeEvent>({[](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); },
-                                [](auto& m) { m.SetTimeEvent(Event("0 30 * * * ?")); }},
-                               &CRegisterTimeEvent::SetUserData),
-        Of<CUnregisterTimeEvent>({}, &CUnregisterTimeEvent::SetUserData),
-        Of<CValidateTimeEvent>({[](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); },
-                                [](auto& m) { m.SetTimeZoneSlack(true); }}),
-        Of<CGetLastTickRequest>({[](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); }}),
-        Of<CGetAllTimeZoneDetailsRequest>(
-            {[](auto& m) { m.SetLocaleName("de_DE"); }, [](auto& m) { m.SetLocaleName("fr_FR"); }}),
-        Of<Z>({[](Z& m) { m.SetLocaleName("de_DE"); }, [](Z& m) { m.SetTimeZoneId("Asia/Tokyo"); },
-               [](Z& m) { m.SetAtTime(Utc(2030)); }, [](Z& m) { m.SetTranslatorFlag(true); }}),
-        Of<O>({[](O& m) { m.SetFromTime(Utc(2030)); }, [](O& m) { m.SetCount(5); }},
-              &O::SetUserData),
-        Of<CGetNextTimeRangeResponse>({[](auto& m) { m.SetRangeStart(Utc(2030, 8)); },
-                                       [](auto& m) { m.SetRangeEnd(Utc(2030, 9)); },
-                                       [](auto& m) { m.SetFound(true); }}),
-        Of<CGetRemainingTimeResponse>({[](auto& m) { m.SetRemainingSeconds(60); },
-                                       [](auto& m) { m.SetNextTick(At(10)); },
-                                       [](auto& m) { m.SetNextTick(At(11)); }}),
-        Of<CRegisterTimeEventResponse>({}),
-        Of<CValidateTimeEventResponse>({}),
-        Of<CGetLastTickResponse>(
-            {[](auto& m) { m.SetNoLastTick(true); }, [](auto& m) { m.SetLastTick(At(23)); }}),
+        Of<CGetNextTimeRangeRequest>([](auto& m) { m.SetRanges(List(Range(3600), Range(60))); },
+                                     [](auto& m) { m.SetRanges(List(Range(3600), Range(90))); },
+                                     [](auto& m) { m.SetRanges(List(Range(3600))); },
+                                     [](auto& m) { m.SetFromTime(Utc(2030)); },
+                                     [](auto& m) { m.SetFromTime(Utc(2031)); }),
+        Of<CGetRemainingTimeBySpecRequest>([](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); },
+                                           [](auto& m) { m.SetTimeEvent(Event("0 30 * * * ?")); }),
+        Of<CGetRemainingTimeByUserDataRequest>(),
+        Of<CRegisterSleepEvent>([](auto& m) { m.SetSleepSeconds(30); }),
+        Of<CRegisterTimeEvent>([](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); },
+                               [](auto& m) { m.SetTimeEvent(Event("0 30 * * * ?")); }),
+        Of<CUnregisterTimeEvent>(),
+        Of<CValidateTimeEvent>([](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); },
+                               [](auto& m) { m.SetTimeZoneSlack(true); }),
+        Of<CGetLastTickRequest>([](auto& m) { m.SetTimeEvent(Event("0 0 * * * ?")); }),
+        Of<CGetAllTimeZoneDetailsRequest>([](auto& m) { m.SetLocaleName("de_DE"); },
+                                          [](auto& m) { m.SetLocaleName("fr_FR"); }),
+        Of<CGetTimeZoneDetailsRequest>([](auto& m) { m.SetLocaleName("de_DE"); },
+                                       [](auto& m) { m.SetTimeZoneId("Asia/Tokyo"); },
+                                       [](auto& m) { m.SetAtTime(Utc(2030)); },
+                                       [](auto& m) { m.SetTranslatorFlag(true); }),
+        Of<CGetNextOccurrencesByUserDataRequest>([](auto& m) { m.SetFromTime(Utc(2030)); },
+                                                 [](auto& m) { m.SetCount(5); }),
+        Of<CGetNextTimeRangeResponse>([](auto& m) { m.SetRangeStart(Utc(2030, 8)); },
+                                      [](auto& m) { m.SetRangeEnd(Utc(2030, 9)); },
+                                      [](auto& m) { m.SetFound(true); }),
+        Of<CGetRemainingTimeResponse>([](auto& m) { m.SetRemainingSeconds(60); },
+                                      [](auto& m) { m.SetNextTick(At(10)); },
+                                      [](auto& m) { m.SetNextTick(At(11)); }),
+        Of<CRegisterTimeEventResponse>(),
+        Of<CValidateTimeEventResponse>(),
+        Of<CGetLastTickResponse>([](auto& m) { m.SetNoLastTick(true); },
+                                 [](auto& m) { m.SetLastTick(At(23)); }),
         Of<CGetAllTimeZoneDetailsResponse>(
-            {[](auto& m) { m.SetDetailsList({Zone("Europe/Berlin")}); },
-             [](auto& m) {
-                 m.SetDetailsList({Zone("Europe/Berlin"), Zone("Europe/Paris")});
-             },
-             [](auto& m) {
-                 m.SetDetailsList({Zone("Europe/Paris"), Zone("Europe/Berlin")});
-             }}),
-        Of<CGetTimeZoneDetailsResponse>({[](auto& m) { m.SetDetails(Zone("Asia/Tokyo")); }}),
+            [](auto& m) { m.SetDetailsList(List(Zone("Europe/Berlin"))); },
+            [](auto& m) { m.SetDetailsList(List(Zone("Europe/Berlin"), Zone("Europe/Paris"))); },
+            [](auto& m) { m.SetDetailsList(List(Zone("Europe/Paris"), Zone("Europe/Berlin"))); }),
+        Of<CGetTimeZoneDetailsResponse>([](auto& m) { m.SetDetails(Zone("Asia/Tokyo")); }),
         Of<CGetNextOccurrencesByUserDataResponse>(
-            {[](auto& m) { m.SetOccurrences({Utc(2030, 10)}); },
-             [](auto& m) {
-                 m.SetOccurrences({Utc(2030, 10), Utc(2030, 11)});
-             }}),
-        Of<Module::CResponseException>({}),
+            [](auto& m) { m.SetOccurrences(List(Utc(2030, 10))); },
+            [](auto& m) { m.SetOccurrences(List(Utc(2030, 10), Utc(2030, 11))); }),
+        Of<Module::CResponseException>(),
     };
     return cases;
 }

@@ -24,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Security::CUserContext;
 using Testing::CTextMessage;
+using Texts = std::vector<std::string>;
 
 // Records the subscriber; the test plays the kernel and calls OnMessage itself.
 class CRecordingBus : public Kernel::IBusResource {
@@ -35,19 +36,18 @@ public:
     std::shared_ptr<Kernel::ISubscriber> subscriber;
 };
 
-// Records each text with the user context and the thread it was processed on. "block"
-// waits until released, "throw" throws a standard exception, "throw-int" something else.
-class CTestProcessor : public IMessageProcessor {
-public:
+// Records each text with the user context and the thread it ran under. "block" waits until
+// released, "throw" throws a standard exception, "throw-int" something else.
+struct CTestProcessor : IMessageProcessor {
     void Process(std::shared_ptr<Kernel::IMessage> message) override {
         const std::string text = dynamic_cast<const CTextMessage&>(*message).Text();
         {
             std::unique_lock lock(mutex);
-            processed.push_back(text);
-            contexts.push_back(CUserContext::GetCurrent());
-            // A fresh value for every thread, even one that reuses an ended thread's id.
+            // A fresh number for every thread, even one that reuses an ended thread's id.
             static std::atomic<int> threadCount{0};
             thread_local const int thread = ++threadCount;
+            processed.push_back(text);
+            contexts.push_back(CUserContext::GetCurrent());
             threads.push_back(thread);
             changed.notify_all();
             changed.wait(lock, [&] { return text != "block" || released; });
@@ -64,14 +64,14 @@ public:
         released = true;
         changed.notify_all();
     }
-    std::vector<std::string> Processed() {
+    Texts Processed() {
         std::lock_guard lock(mutex);
         return processed;
     }
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::string> processed;
+    Texts processed;
     std::vector<std::shared_ptr<CUserContext>> contexts;
     std::vector<int> threads;
     bool released = false;
@@ -79,9 +79,9 @@ public:
 
 class CTestModule : public CCommonModule {
 public:
-    CTestModule(std::shared_ptr<CTestProcessor> processor, std::chrono::milliseconds idle)
+    explicit CTestModule(std::shared_ptr<CTestProcessor> processor)
         : processor_(std::move(processor)) {
-        SetIdleTimeout(idle);
+        SetIdleTimeout(300ms);
     }
     ~CTestModule() override { StopProcessingThreads(); }
     void PrepareShutdown() override {}
@@ -98,9 +98,7 @@ private:
 
 class CommonModuleTest : public ::testing::Test {
 protected:
-    void SetUp() override { Initialize(2s); }
-    void Initialize(std::chrono::milliseconds idle) {
-        module = std::make_unique<CTestModule>(processor, idle);
+    void SetUp() override {
         module->Initialize(Host::CResourceProvider::CreateDefault(bus, logger, false));
     }
     // Delivers as the kernel would: on a thread that is not the processing thread.
@@ -109,14 +107,13 @@ protected:
     }
     // A graceful stop is refused while a delivery is being processed; a caller retries.
     bool StopGracefully() {
-        for (int attempt = 0; attempt < 100; ++attempt) {
+        for (int attempt = 0; attempt < 100; ++attempt, std::this_thread::sleep_for(10ms)) {
             if (module->Stop(false)) return true;
-            std::this_thread::sleep_for(10ms);
         }
         return false;
     }
-    std::vector<std::string> LinesAt(std::int32_t level) {
-        std::vector<std::string> found;
+    Texts LinesAt(std::int32_t level) {
+        Texts found;
         for (const auto& line : logger->Lines()) {
             EXPECT_EQ(line.module, "TestModule");
             if (line.level == level) found.push_back(line.text);
@@ -128,10 +125,10 @@ protected:
     std::shared_ptr<CRecordingBus> bus = std::make_shared<CRecordingBus>();
     std::shared_ptr<Testing::CRecordingLogger> logger =
         std::make_shared<Testing::CRecordingLogger>();
-    std::unique_ptr<CTestModule> module;
+    std::unique_ptr<CTestModule> module = std::make_unique<CTestModule>(processor);
 };
 
-TEST_F(CommonModuleTest, DeliveriesBeforeStartWaitAndRunInOrderWithTheirContexts) {
+TEST_F(CommonModuleTest, DeliveriesBeforeStartWaitAndRunInOrderWithTheirContextsOnDemand) {
     // Graceful stops before the first start must not swallow what comes later.
     EXPECT_TRUE(module->Stop(false));
     EXPECT_TRUE(module->Stop(false));
@@ -146,32 +143,47 @@ TEST_F(CommonModuleTest, DeliveriesBeforeStartWaitAndRunInOrderWithTheirContexts
     EXPECT_FALSE(bus->subscriber->DescribeQueue(queue));
     EXPECT_EQ(queue, "TestModule:Text:a,Text:block,Text:a");
 
-    module->Start();
+    CUserContext::SetCurrent(alice);
+    module->Start();  // as the system user
+    const auto system = CUserContext::GetCurrent();
+    EXPECT_EQ(system->GetUserUuid(), Security::CSystemUser::kUuid);
     ASSERT_TRUE(processor->WaitFor(2));
     processor->Release();
     ASSERT_TRUE(processor->WaitFor(3));
-    EXPECT_EQ(processor->Processed(), (std::vector<std::string>{"a", "block", "a"}));
+    EXPECT_EQ(processor->Processed(), (Texts{"a", "block", "a"}));
     EXPECT_EQ(processor->contexts, (std::vector<std::shared_ptr<CUserContext>>{alice, bob, alice}));
     EXPECT_TRUE(bus->subscriber->DescribeQueue(queue));
     EXPECT_EQ(queue, "");
+
+    // An idle thread ends; the next delivery starts another.
+    std::this_thread::sleep_for(700ms);
+    Deliver("a");
+    ASSERT_TRUE(processor->WaitFor(4));
+    EXPECT_EQ(processor->threads[2], processor->threads[0]);
+    EXPECT_NE(processor->threads[3], processor->threads[0]);
+    EXPECT_TRUE(StopGracefully());
+    EXPECT_EQ(CUserContext::GetCurrent(), system);  // kept, not replaced
 }
 
-TEST_F(CommonModuleTest, GracefulStopIsRefusedWhileBusyAndGrantedWhenIdle) {
+TEST_F(CommonModuleTest, GracefulStopIsRefusedWhileBusyAndFailuresAreLoggedAsProcessingGoesOn) {
     module->Start();
     Deliver("block");
     ASSERT_TRUE(processor->WaitFor(1));
-    Deliver("a");
+    Deliver("throw");
+    Deliver("throw-int");
     EXPECT_FALSE(module->Stop(false));
 
     processor->Release();
-    ASSERT_TRUE(processor->WaitFor(2));
+    ASSERT_TRUE(processor->WaitFor(3));
     EXPECT_TRUE(StopGracefully());
+    EXPECT_EQ(LinesAt(4),
+              (Texts{"thirteen is unlucky", "Unknown exception while processing a message"}));
     // Stopped: a delivery waits for the next Start.
     Deliver("a");
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(processor->Processed().size(), 2u);
+    EXPECT_EQ(processor->Processed().size(), 3u);
     module->Start();
-    EXPECT_TRUE(processor->WaitFor(3));
+    EXPECT_TRUE(processor->WaitFor(4));
 }
 
 TEST_F(CommonModuleTest, ForcedStopAnswersTheTakenDeliveryAndCountsTheRest) {
@@ -180,16 +192,13 @@ TEST_F(CommonModuleTest, ForcedStopAnswersTheTakenDeliveryAndCountsTheRest) {
     ASSERT_TRUE(processor->WaitFor(1));
     for (int i = 0; i < 3; ++i)
         Deliver("a");
-    std::thread release([this] {
+    std::jthread release([this] {
         std::this_thread::sleep_for(100ms);
         processor->Release();
     });
     EXPECT_TRUE(module->Stop(true));
-    release.join();
-    EXPECT_EQ(processor->Processed(), (std::vector<std::string>{"block"}));
-    EXPECT_EQ(LinesAt(1),
-              (std::vector<std::string>{"There were 3 messages left unprocessed in a queue"}));
-
+    EXPECT_EQ(processor->Processed(), (Texts{"block"}));
+    EXPECT_EQ(LinesAt(1), (Texts{"There were 3 messages left unprocessed in a queue"}));
     // Stopped for good: neither Start nor new deliveries start a thread.
     module->Start();
     Deliver("a");
@@ -197,61 +206,26 @@ TEST_F(CommonModuleTest, ForcedStopAnswersTheTakenDeliveryAndCountsTheRest) {
     EXPECT_EQ(processor->Processed().size(), 1u);
 }
 
-TEST_F(CommonModuleTest, FailuresInsideAProcessorAreLoggedAndProcessingGoesOn) {
-    module->Start();
-    Deliver("throw");
-    Deliver("throw-int");
-    Deliver("a");
-    ASSERT_TRUE(processor->WaitFor(3));
-    EXPECT_TRUE(StopGracefully());
-    EXPECT_EQ(LinesAt(4),
-              (std::vector<std::string>{"thirteen is unlucky",
-                                        "Unknown exception while processing a message"}));
-}
-
-TEST_F(CommonModuleTest, AnIdleThreadEndsAndTheNextDeliveryStartsAnother) {
-    Initialize(200ms);
-    module->Start();
-    Deliver("a");
-    ASSERT_TRUE(processor->WaitFor(1));
-    std::this_thread::sleep_for(500ms);
-    Deliver("a");
-    ASSERT_TRUE(processor->WaitFor(2));
-    EXPECT_NE(processor->threads[0], processor->threads[1]);
-    EXPECT_TRUE(StopGracefully());
-}
-
-TEST_F(CommonModuleTest, StartAndStopActAsTheSystemUser) {
-    CUserContext::SetCurrent(std::make_shared<CUserContext>());
-    module->Start();
-    auto context = CUserContext::GetCurrent();
-    EXPECT_EQ(context->GetUserUuid(), Security::CSystemUser::kUuid);
-    module->Stop(false);
-    EXPECT_EQ(CUserContext::GetCurrent(), context);  // kept, not replaced
-}
-
 TEST(CommonModuleResources, AMissingOrMistypedResourceThrowsItsTextAndKeepsTheEarlierOnes) {
-    const std::pair<int, const char*> cases[] = {
-        {1, "Bad cast to Zent::Common::Kernel::IBusResource"},
-        {3, "Bad cast to Zent::Common::Kernel::ILoggerResource"},
-        {4, "Bad cast to Zent::Common::Kernel::IIdGeneratorResource"},
-        {2, "Bad cast to Zent::Common::Kernel::IInstallConfigurationResource"},
-        {11, "Bad cast to Zent::Common::Kernel::IConfigurationResource"},
-    };
-    for (const auto& [missing, text] : cases) {
+    const std::pair<int, std::string> cases[] = {{1, "IBusResource"},
+                                                 {3, "ILoggerResource"},
+                                                 {4, "IIdGeneratorResource"},
+                                                 {2, "IInstallConfigurationResource"},
+                                                 {11, "IConfigurationResource"}};
+    for (const auto& [missing, name] : cases) {
         const auto bus = std::make_shared<CRecordingBus>();
         auto provider = Host::CResourceProvider::CreateDefault(
-            bus, std::make_shared<Testing::CRecordingLogger>());
+            bus, std::make_shared<Testing::CRecordingLogger>(), false);
         if (missing == 1)
             provider->Remove(missing);
         else
             provider->Set(missing, bus);  // of another type
-        CTestModule module(std::make_shared<CTestProcessor>(), 2s);
+        CTestModule module(std::make_shared<CTestProcessor>());
         try {
             module.Initialize(provider);
             ADD_FAILURE() << "no exception for resource " << missing;
         } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), text);
+            EXPECT_EQ(e.what(), "Bad cast to Zent::Common::Kernel::" + name);
         }
         EXPECT_EQ(module.GetLogger() != nullptr, missing != 1 && missing != 3);
     }
