@@ -25,6 +25,7 @@ using Common::Kernel::IMessage;
 using Common::Kernel::UserContextPtr;
 using Host::CInProcessBus;
 using Testing::CTextMessage;
+using Strings = std::vector<std::string>;
 
 constexpr auto kPatience = std::chrono::seconds(10);
 constexpr std::int32_t kType = CTextMessage::kType;
@@ -32,6 +33,9 @@ constexpr std::int32_t kOtherType = CTextMessage::kType + 1;
 
 std::shared_ptr<IMessage> Text(const std::string& text, std::int32_t type = kType) {
     return std::make_shared<CTextMessage>(text, std::nullopt, type);
+}
+std::string TextOf(const std::shared_ptr<IMessage>& message) {
+    return dynamic_cast<const CTextMessage&>(*message).Text();
 }
 
 struct Received {
@@ -54,8 +58,7 @@ public:
         ++entered_;
         changed_.notify_all();
         changed_.wait(lock, [&] { return gateOpen_ || !onBusThread; });
-        received_.push_back(
-            {dynamic_cast<const CTextMessage&>(*message).Text(), std::move(context), onBusThread});
+        received_.push_back({TextOf(message), std::move(context), onBusThread});
         if (received_.size() == throwOn) throw 42;
     }
     bool DescribeQueue(std::string& text) override {
@@ -75,8 +78,8 @@ public:
         std::lock_guard lock(lock_);
         return received_;
     }
-    std::vector<std::string> Texts() {
-        std::vector<std::string> texts;
+    Strings Texts() {
+        Strings texts;
         for (const Received& item : Get())
             texts.push_back(item.text);
         return texts;
@@ -93,28 +96,35 @@ private:
     std::vector<Received> received_;
 };
 
-TEST(InProcessBusTest, SendOnlyQueuesAndBusThreadsDeliverWithTheSendersContext) {
-    CInProcessBus bus(3);
-    auto subscriber = std::make_shared<CRecordingSubscriber>(bus, false);
-    bus.Subscribe(subscriber, kType);
-    std::vector<std::pair<std::string, UserContextPtr>> observed;
-    bus.AddObserver([&observed](const std::shared_ptr<IMessage>& message, const auto& context) {
-        observed.emplace_back(dynamic_cast<const CTextMessage&>(*message).Text(), context);
-    });
-    EXPECT_FALSE(bus.IsBusThread());
+// A bus whose one subscriber holds the first of `count` sent messages at its gate.
+class GatedBusTest : public testing::Test {
+protected:
+    void Queue(int count, UserContextPtr firstContext = nullptr) {
+        bus->Subscribe(subscriber, kType);
+        for (int i = 0; i < count; ++i)
+            EXPECT_TRUE(bus->Send(Text(std::to_string(i)), i == 0 ? firstContext : nullptr));
+        ASSERT_TRUE(subscriber->WaitForEntered(1));
+        ASSERT_TRUE(subscriber->Get().empty());  // every Send returned while it waits
+    }
 
+    std::unique_ptr<CInProcessBus> bus = std::make_unique<CInProcessBus>(2);
+    std::shared_ptr<CRecordingSubscriber> subscriber =
+        std::make_shared<CRecordingSubscriber>(*bus, false);
+};
+
+TEST_F(GatedBusTest, SendOnlyQueuesAndBusThreadsDeliverWithTheSendersContext) {
+    std::vector<std::pair<std::string, UserContextPtr>> observed;
+    bus->AddObserver([&observed](const std::shared_ptr<IMessage>& message, const auto& context) {
+        observed.emplace_back(TextOf(message), context);
+    });
+    EXPECT_FALSE(bus->IsBusThread());
     const auto alice = std::make_shared<Common::Security::CUserContext>(
         std::make_shared<Testing::CNamedUser>("alice"));
-    EXPECT_TRUE(bus.Send(Text("0"), alice));
-    for (int i = 1; i < 50; ++i)
-        EXPECT_TRUE(bus.Send(Text(std::to_string(i)), nullptr));
-    EXPECT_TRUE(bus.Send(Text("nobody's", kOtherType), alice));  // observed only
-    EXPECT_FALSE(bus.Send(nullptr, alice));
-    // The first delivery waits at the gate while Send returned for every message.
-    ASSERT_TRUE(subscriber->WaitForEntered(1));
-    ASSERT_TRUE(subscriber->Get().empty());
+    Queue(50, alice);
+    EXPECT_TRUE(bus->Send(Text("nobody's", kOtherType), alice));  // observed only
+    EXPECT_FALSE(bus->Send(nullptr, alice));
     subscriber->OpenGate();
-    ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
+    ASSERT_TRUE(bus->WaitUntilIdle(kPatience));
 
     const std::vector<Received> received = subscriber->Get();
     ASSERT_EQ(received.size(), 50u);
@@ -127,8 +137,36 @@ TEST(InProcessBusTest, SendOnlyQueuesAndBusThreadsDeliverWithTheSendersContext) 
     EXPECT_EQ(observed[0].second, alice);
     EXPECT_EQ(observed[1].second, received[1].context);
     EXPECT_EQ(observed[50].first, "nobody's");
-    EXPECT_EQ(bus.GetSentCount(), 51u);
-    EXPECT_EQ(bus.GetDeliveredCount(), 50u);
+    EXPECT_EQ(bus->GetSentCount(), 51u);
+    EXPECT_EQ(bus->GetDeliveredCount(), 50u);
+}
+
+TEST_F(GatedBusTest, StopDeliversWhatIsQueuedAndRefusesLaterSends) {
+    Queue(20);
+    auto stopped = std::async(std::launch::async, [this] { bus->Stop(); });
+    subscriber->OpenGate();
+    stopped.get();
+    EXPECT_EQ(subscriber->Get().size(), 20u);
+    EXPECT_FALSE(bus->Send(Text("20"), nullptr));
+    EXPECT_EQ(bus->GetSentCount(), 20u);
+    bus.reset();
+    EXPECT_EQ(subscriber.use_count(), 1);
+}
+
+TEST_F(GatedBusTest, UnsubscribeAllDropsQueuedDeliveriesAndWaitsForTheRunningOne) {
+    Queue(3);
+    auto unsubscribed = std::async(std::launch::async, [this] {
+        const std::size_t dropped = bus->UnsubscribeAll();
+        return std::make_pair(dropped, subscriber->Get().size());
+    });
+    while (bus->GetDroppedCount() < 2)
+        std::this_thread::yield();
+    subscriber->OpenGate();
+    EXPECT_EQ(unsubscribed.get(), std::make_pair(std::size_t{2}, std::size_t{1}));
+    EXPECT_EQ(subscriber.use_count(), 1);
+    bus->Send(Text("3"), nullptr);
+    ASSERT_TRUE(bus->WaitUntilIdle(kPatience));
+    EXPECT_EQ(subscriber->Get().size(), 1u);
 }
 
 TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSendersOrder) {
@@ -141,10 +179,9 @@ TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSenders
                                            {twice, kType},
                                            {twice, kOtherType}})
         bus.Subscribe(subscriber, type);
-    std::vector<std::string> observed;
-    bus.AddObserver([&observed](const std::shared_ptr<IMessage>& message, const auto&) {
-        observed.push_back(dynamic_cast<const CTextMessage&>(*message).Text());
-    });
+    Strings observed;
+    bus.AddObserver(
+        [&observed](const auto& message, const auto&) { observed.push_back(TextOf(message)); });
     std::atomic<int> refused{0};
     {
         std::vector<std::jthread> senders;
@@ -160,7 +197,7 @@ TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSenders
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_EQ(refused, 0);
 
-    const std::vector<std::string> order = once->Texts();
+    const Strings order = once->Texts();
     ASSERT_EQ(order.size(), 1600u);
     std::map<std::string, int> next;
     for (const std::string& text : order) {
@@ -190,9 +227,8 @@ TEST(InProcessBusTest, AFullLaneRefusesTheWholeMessageUntilItDrains) {
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_TRUE(bus.Send(Text("4"), nullptr));
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
-    const std::vector<std::string> expected = {"0", "1", "2", "4"};
-    EXPECT_EQ(slow->Texts(), expected);
-    EXPECT_EQ(quick->Texts(), expected);  // nor did the lane with room take it
+    EXPECT_EQ(slow->Texts(), (Strings{"0", "1", "2", "4"}));
+    EXPECT_EQ(quick->Texts(), slow->Texts());  // nor did the lane with room take it
     EXPECT_EQ(bus.GetSentCount(), 4u);
 }
 
@@ -210,58 +246,14 @@ TEST(InProcessBusTest, FailuresOfSubscribersAndObserversAreLoggedAndDeliveryGoes
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_EQ(subscriber->Get().size(), 2u);
     EXPECT_EQ(bus.GetDeliveredCount(), 2u);
-    std::vector<std::string> lines;  // the two lanes fail on two threads, in either order
+    Strings lines;  // the two lanes fail on two threads, in either order
     for (const auto& line : logger->Lines())
         lines.push_back(line.text);
     std::sort(lines.begin(), lines.end());
     const std::string refused = " failed: CInProcessBus::Stop called from one of its own threads";
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"Delivery of Text:0" + refused,
-                                        "Delivery of Text:0 failed: an exception of unknown type",
-                                        "Delivery of Text:1" + refused}));
-}
-
-TEST(InProcessBusTest, StopDeliversWhatIsQueuedAndRefusesLaterSends) {
-    auto bus = std::make_unique<CInProcessBus>(2);
-    auto subscriber = std::make_shared<CRecordingSubscriber>(*bus, false);
-    bus->Subscribe(subscriber, kType);
-    for (int i = 0; i < 20; ++i)
-        bus->Send(Text(std::to_string(i)), nullptr);
-    ASSERT_TRUE(subscriber->WaitForEntered(1));
-    ASSERT_TRUE(subscriber->Get().empty());
-
-    auto stopped = std::async(std::launch::async, [&bus] { bus->Stop(); });
-    subscriber->OpenGate();
-    stopped.get();
-    EXPECT_EQ(subscriber->Get().size(), 20u);
-    EXPECT_FALSE(bus->Send(Text("20"), nullptr));
-    EXPECT_EQ(bus->GetSentCount(), 20u);
-    bus->Stop();
-    bus.reset();
-    EXPECT_EQ(subscriber.use_count(), 1);
-}
-
-TEST(InProcessBusTest, UnsubscribeAllDropsQueuedDeliveriesAndWaitsForTheRunningOne) {
-    CInProcessBus bus(2);
-    auto subscriber = std::make_shared<CRecordingSubscriber>(bus, false);
-    bus.Subscribe(subscriber, kType);
-    for (int i = 0; i < 3; ++i)
-        bus.Send(Text(std::to_string(i)), nullptr);
-    ASSERT_TRUE(subscriber->WaitForEntered(1));
-    ASSERT_TRUE(subscriber->Get().empty());
-
-    auto unsubscribed = std::async(std::launch::async, [&bus, &subscriber] {
-        const std::size_t dropped = bus.UnsubscribeAll();
-        return std::make_pair(dropped, subscriber->Get().size());
-    });
-    while (bus.GetDroppedCount() < 2)
-        std::this_thread::yield();
-    subscriber->OpenGate();
-    EXPECT_EQ(unsubscribed.get(), std::make_pair(std::size_t{2}, std::size_t{1}));
-    EXPECT_EQ(subscriber.use_count(), 1);
-    bus.Send(Text("3"), nullptr);
-    ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
-    EXPECT_EQ(subscriber->Get().size(), 1u);
+    EXPECT_EQ(lines, (Strings{"Delivery of Text:0" + refused,
+                              "Delivery of Text:0 failed: an exception of unknown type",
+                              "Delivery of Text:1" + refused}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The scheduler's requests and responses: equality and hash by content, the user data seen
-// from the stored side, and the read-only guard of responses.
+// The scheduler's requests and responses: equality and hash by content, and the read-only
+// guard of responses.
 
 #include <cstdint>
 #include <functional>
@@ -74,21 +74,12 @@ boost::posix_time::ptime At(int hour) {
     return {boost::gregorian::date(2030, 5, 1), boost::posix_time::hours(hour)};
 }
 
-// User data that calls every message equal to itself; no other message agrees.
-class CWildcard : public IMessage {
-public:
-    std::int32_t GetType() const override { return CTextMessage::kType + 1; }
-    std::string GetTypeName() const override { return "Wildcard"; }
-    bool IsEqual(const MessagePtr& other) const override { return other != nullptr; }
-};
-
 struct MessageCase {
     std::string name;
     std::int32_t type;  // the class's kType
     std::function<MessagePtr(std::uint32_t requestId)> make;
     // Each change gives a fresh message a content unlike a fresh one's and every other's.
     std::vector<std::function<void(IMessage&)>> changes;
-    std::function<void(IMessage&, MessagePtr)> setUserData;  // empty: the class has none
 };
 
 // A class with changes of its own, and of its user data when it has one.
@@ -97,15 +88,11 @@ MessageCase Of(Changes... changes) {
     MessageCase c{T(0).GetTypeName(),
                   T::kType,
                   [](std::uint32_t id) -> MessagePtr { return std::make_shared<T>(id); },
-                  {[changes](IMessage& m) { changes(static_cast<T&>(m)); }...},
-                  {}};
+                  {[changes](IMessage& m) { changes(static_cast<T&>(m)); }...}};
     if constexpr (requires(T & m) { m.SetUserData(nullptr); }) {
-        c.setUserData = [](IMessage& m, MessagePtr data) {
-            static_cast<T&>(m).SetUserData(std::move(data));
-        };
         for (const char* text : {"a", "b"}) {
-            c.changes.push_back([set = c.setUserData, text](IMessage& m) {
-                set(m, std::make_shared<CTextMessage>(text));
+            c.changes.push_back([text](IMessage& m) {
+                static_cast<T&>(m).SetUserData(std::make_shared<CTextMessage>(text));
             });
         }
     }
@@ -205,15 +192,6 @@ TEST(SchedulerMessagesTest, EqualAndHashedByContentOnlyAndUnchangeableWhenReadOn
             if (&other != &c) {
                 EXPECT_FALSE(Make(c, 0)->IsEqual(Make(other, 0))) << other.name;
             }
-        }
-        // The stored user data decides whether the given one is equal.
-        if (c.setUserData) {
-            const MessagePtr stored = Make(c, 0);
-            const MessagePtr given = Make(c, 0);
-            c.setUserData(*stored, std::make_shared<CWildcard>());
-            c.setUserData(*given, std::make_shared<CTextMessage>("a"));
-            EXPECT_TRUE(stored->IsEqual(given)) << c.name;
-            EXPECT_FALSE(given->IsEqual(stored)) << c.name;
         }
     }
 }

@@ -206,30 +206,5 @@ TEST_F(CommonModuleTest, ForcedStopAnswersTheTakenDeliveryAndCountsTheRest) {
     EXPECT_EQ(processor->Processed().size(), 1u);
 }
 
-TEST(CommonModuleResources, AMissingOrMistypedResourceThrowsItsTextAndKeepsTheEarlierOnes) {
-    const std::pair<int, std::string> cases[] = {{1, "IBusResource"},
-                                                 {3, "ILoggerResource"},
-                                                 {4, "IIdGeneratorResource"},
-                                                 {2, "IInstallConfigurationResource"},
-                                                 {11, "IConfigurationResource"}};
-    for (const auto& [missing, name] : cases) {
-        const auto bus = std::make_shared<CRecordingBus>();
-        auto provider = Host::CResourceProvider::CreateDefault(
-            bus, std::make_shared<Testing::CRecordingLogger>(), false);
-        if (missing == 1)
-            provider->Remove(missing);
-        else
-            provider->Set(missing, bus);  // of another type
-        CTestModule module(std::make_shared<CTestProcessor>());
-        try {
-            module.Initialize(provider);
-            ADD_FAILURE() << "no exception for resource " << missing;
-        } catch (const std::runtime_error& e) {
-            EXPECT_EQ(e.what(), "Bad cast to Zent::Common::Kernel::" + name);
-        }
-        EXPECT_EQ(module.GetLogger() != nullptr, missing != 1 && missing != 3);
-    }
-}
-
 }  // namespace
 }  // namespace Zent::Common::Module
