@@ -1,7 +1,5 @@
 #include "host/IcuTranslator.h"
 
-#include <algorithm>
-#include <set>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -63,25 +61,6 @@ TEST(IcuTranslatorTest, UnknownZoneAndInvalidTimeThrow) {
     EXPECT_THROW(translator.GetTimeZoneDetails("", "en", kWinter, false), std::runtime_error);
     EXPECT_THROW(translator.GetTimeZoneDetails("Europe/Berlin", "en", ptime(), false),
                  std::runtime_error);
-}
-
-TEST(IcuTranslatorTest, AllZonesAreCanonicalLocationsOnceEachAndDescribedLikeOne) {
-    CIcuTranslator translator;
-    const auto all = translator.GetAllTimeZoneDetails("de", kSummer, true);
-    std::set<std::string> ids;
-    for (const auto& details : all)
-        EXPECT_TRUE(ids.insert(details.zone_id()).second) << details.zone_id();
-    EXPECT_TRUE(ids.contains("America/New_York"));
-    EXPECT_FALSE(ids.contains("US/Eastern"));  // an alias of America/New_York
-    EXPECT_FALSE(ids.contains("Etc/GMT+5"));   // no location
-
-    const auto berlin = std::find_if(all.begin(), all.end(), [](const auto& details) {
-        return details.zone_id() == "Europe/Berlin";
-    });
-    ASSERT_NE(berlin, all.end());
-    EXPECT_EQ(
-        berlin->SerializeAsString(),
-        translator.GetTimeZoneDetails("Europe/Berlin", "de", kSummer, true).SerializeAsString());
 }
 
 }  // namespace

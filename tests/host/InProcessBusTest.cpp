@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <map>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,15 +49,14 @@ struct Received {
 // sender's thread fails the test at once instead of blocking the sender for good.
 class CRecordingSubscriber : public Common::Kernel::ISubscriber {
 public:
-    explicit CRecordingSubscriber(const CInProcessBus& bus, bool gateOpen = true)
-        : bus_(bus), gateOpen_(gateOpen) {}
-
+    explicit CRecordingSubscriber(const CInProcessBus& bus, bool gateOpen = true) : bus_(bus) {
+        if (gateOpen) OpenGate();
+    }
     void OnMessage(std::shared_ptr<IMessage> message, UserContextPtr context) override {
         const bool onBusThread = bus_.IsBusThread();
-        std::unique_lock lock(lock_);
-        ++entered_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return gateOpen_ || !onBusThread; });
+        entered_.release();
+        if (onBusThread) gate_.wait();
+        std::lock_guard lock(lock_);
         received_.push_back({TextOf(message), std::move(context), onBusThread});
         if (received_.size() == throwOn) throw 42;
     }
@@ -65,15 +64,9 @@ public:
         text.clear();
         return true;
     }
-    void OpenGate() {
-        std::lock_guard lock(lock_);
-        gateOpen_ = true;
-        changed_.notify_all();
-    }
-    bool WaitForEntered(int count) {
-        std::unique_lock lock(lock_);
-        return changed_.wait_for(lock, kPatience, [&] { return entered_ >= count; });
-    }
+    void OpenGate() { open_.set_value(); }
+    // Waits for the next call of OnMessage to begin.
+    bool WaitForEntered() { return entered_.try_acquire_for(kPatience); }
     std::vector<Received> Get() {
         std::lock_guard lock(lock_);
         return received_;
@@ -89,21 +82,21 @@ public:
 
 private:
     const CInProcessBus& bus_;
+    std::promise<void> open_;
+    const std::shared_future<void> gate_ = open_.get_future().share();
+    std::counting_semaphore<> entered_{0};
     std::mutex lock_;
-    std::condition_variable changed_;
-    bool gateOpen_;
-    int entered_ = 0;
     std::vector<Received> received_;
 };
 
 // A bus whose one subscriber holds the first of `count` sent messages at its gate.
 class GatedBusTest : public testing::Test {
 protected:
-    void Queue(int count, UserContextPtr firstContext = nullptr) {
+    void Queue(int count) {
         bus->Subscribe(subscriber, kType);
         for (int i = 0; i < count; ++i)
-            EXPECT_TRUE(bus->Send(Text(std::to_string(i)), i == 0 ? firstContext : nullptr));
-        ASSERT_TRUE(subscriber->WaitForEntered(1));
+            EXPECT_TRUE(bus->Send(Text(std::to_string(i)), nullptr));
+        ASSERT_TRUE(subscriber->WaitForEntered());
         ASSERT_TRUE(subscriber->Get().empty());  // every Send returned while it waits
     }
 
@@ -112,43 +105,18 @@ protected:
         std::make_shared<CRecordingSubscriber>(*bus, false);
 };
 
-TEST_F(GatedBusTest, SendOnlyQueuesAndBusThreadsDeliverWithTheSendersContext) {
-    std::vector<std::pair<std::string, UserContextPtr>> observed;
-    bus->AddObserver([&observed](const std::shared_ptr<IMessage>& message, const auto& context) {
-        observed.emplace_back(TextOf(message), context);
-    });
+TEST_F(GatedBusTest, StopDeliversWhatIsQueuedOnBusThreadsAndRefusesLaterSends) {
     EXPECT_FALSE(bus->IsBusThread());
-    const auto alice = std::make_shared<Common::Security::CUserContext>(
-        std::make_shared<Testing::CNamedUser>("alice"));
-    Queue(50, alice);
-    EXPECT_TRUE(bus->Send(Text("nobody's", kOtherType), alice));  // observed only
-    EXPECT_FALSE(bus->Send(nullptr, alice));
-    subscriber->OpenGate();
-    ASSERT_TRUE(bus->WaitUntilIdle(kPatience));
-
-    const std::vector<Received> received = subscriber->Get();
-    ASSERT_EQ(received.size(), 50u);
-    for (const Received& item : received)
-        EXPECT_TRUE(item.onBusThread) << item.text;
-    EXPECT_EQ(received[0].context, alice);
-    ASSERT_NE(received[1].context, nullptr);  // a null context becomes an empty one
-    EXPECT_EQ(received[1].context->GetUser(), nullptr);
-    ASSERT_EQ(observed.size(), 51u);
-    EXPECT_EQ(observed[0].second, alice);
-    EXPECT_EQ(observed[1].second, received[1].context);
-    EXPECT_EQ(observed[50].first, "nobody's");
-    EXPECT_EQ(bus->GetSentCount(), 51u);
-    EXPECT_EQ(bus->GetDeliveredCount(), 50u);
-}
-
-TEST_F(GatedBusTest, StopDeliversWhatIsQueuedAndRefusesLaterSends) {
     Queue(20);
     auto stopped = std::async(std::launch::async, [this] { bus->Stop(); });
     subscriber->OpenGate();
     stopped.get();
-    EXPECT_EQ(subscriber->Get().size(), 20u);
+    ASSERT_EQ(subscriber->Get().size(), 20u);
+    for (const Received& item : subscriber->Get())
+        EXPECT_TRUE(item.onBusThread) << item.text;
     EXPECT_FALSE(bus->Send(Text("20"), nullptr));
     EXPECT_EQ(bus->GetSentCount(), 20u);
+    EXPECT_EQ(bus->GetDeliveredCount(), 20u);
     bus.reset();
     EXPECT_EQ(subscriber.use_count(), 1);
 }
@@ -169,7 +137,7 @@ TEST_F(GatedBusTest, UnsubscribeAllDropsQueuedDeliveriesAndWaitsForTheRunningOne
     EXPECT_EQ(subscriber->Get().size(), 1u);
 }
 
-TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSendersOrder) {
+TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderWithTheSendersContexts) {
     CInProcessBus bus(3);
     auto once = std::make_shared<CRecordingSubscriber>(bus);
     auto twice = std::make_shared<CRecordingSubscriber>(bus);
@@ -179,17 +147,24 @@ TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSenders
                                            {twice, kType},
                                            {twice, kOtherType}})
         bus.Subscribe(subscriber, type);
-    Strings observed;
-    bus.AddObserver(
-        [&observed](const auto& message, const auto&) { observed.push_back(TextOf(message)); });
+    std::vector<std::pair<std::string, UserContextPtr>> observed;
+    bus.AddObserver([&observed](const auto& message, const UserContextPtr& context) {
+        observed.emplace_back(TextOf(message), context);
+    });
+    EXPECT_TRUE(bus.Send(Text("nobody's", kOtherType + 1), nullptr));  // observed only
+    EXPECT_FALSE(bus.Send(nullptr, nullptr));
+    // Sender 0 sends as alice, the others with no context.
+    const auto alice = std::make_shared<Common::Security::CUserContext>(
+        std::make_shared<Testing::CNamedUser>("alice"));
     std::atomic<int> refused{0};
     {
         std::vector<std::jthread> senders;
         for (int sender = 0; sender < 4; ++sender) {
-            senders.emplace_back([&bus, &refused, sender] {
+            senders.emplace_back([&, sender] {
                 for (int i = 0; i < 400; ++i) {
                     const auto text = std::to_string(sender) + ":" + std::to_string(i);
-                    if (!bus.Send(Text(text, i % 2 ? kOtherType : kType), nullptr)) ++refused;
+                    if (!bus.Send(Text(text, i % 2 ? kOtherType : kType), sender ? nullptr : alice))
+                        ++refused;
                 }
             });
         }
@@ -197,15 +172,21 @@ TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderThatKeepsEachSenders
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_EQ(refused, 0);
 
-    const Strings order = once->Texts();
-    ASSERT_EQ(order.size(), 1600u);
+    std::vector<std::pair<std::string, UserContextPtr>> order;
     std::map<std::string, int> next;
-    for (const std::string& text : order) {
-        const auto colon = text.find(':');
-        EXPECT_EQ(std::stoi(text.substr(colon + 1)), next[text.substr(0, colon)]++) << text;
+    for (const Received& item : once->Get()) {
+        order.emplace_back(item.text, item.context);
+        const auto colon = item.text.find(':');
+        const std::string sender = item.text.substr(0, colon);
+        EXPECT_EQ(std::stoi(item.text.substr(colon + 1)), next[sender]++) << item.text;
+        ASSERT_NE(item.context, nullptr);  // a null context becomes an empty one
+        EXPECT_EQ(sender == "0" ? alice->GetUser() : nullptr, item.context->GetUser());
     }
-    EXPECT_EQ(twice->Texts(), order);  // subscribed twice to a type, still served once
-    EXPECT_EQ(observed, order);
+    ASSERT_EQ(order.size(), 1600u);
+    EXPECT_EQ(observed.front().first, "nobody's");
+    observed.erase(observed.begin());
+    EXPECT_EQ(observed, order);                // the same context objects too
+    EXPECT_EQ(twice->Texts(), once->Texts());  // subscribed twice to a type, still served once
 }
 
 TEST(InProcessBusTest, AFullLaneRefusesTheWholeMessageUntilItDrains) {
@@ -218,9 +199,9 @@ TEST(InProcessBusTest, AFullLaneRefusesTheWholeMessageUntilItDrains) {
     // the first at its gate, so the next two fill its lane.
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(bus.Send(Text(std::to_string(i)), nullptr));
-        ASSERT_TRUE(quick->WaitForEntered(i + 1));
+        ASSERT_TRUE(quick->WaitForEntered());
     }
-    ASSERT_TRUE(slow->WaitForEntered(1));
+    ASSERT_TRUE(slow->WaitForEntered());
     EXPECT_FALSE(bus.Send(Text("3"), nullptr));
 
     slow->OpenGate();

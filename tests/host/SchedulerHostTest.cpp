@@ -1,19 +1,15 @@
-// The substitute kernel: loading a module from its plug-in library, driving it through its
-// lifecycle, and the resources it offers.
+// The substitute kernel: loading a module from its plug-in library, and driving it through its
+// lifecycle.
 
 #include "host/SchedulerHost.h"
 
 #include <chrono>
-#include <set>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "host/Configuration.h"
-#include "host/IdGenerator.h"
 #include "tests/support/RecordingLogger.h"
 #include "tests/support/TextMessage.h"
 
@@ -135,44 +131,6 @@ TEST_F(SchedulerHostTest, DrivesTheModuleThroughItsLifecycleAndDeliversToItUntil
                            "RecordingModule: destroyed",
                            "SchedulerHost: Unloaded RecordingModule",
                        }));
-}
-
-TEST_F(SchedulerHostTest, StepsNeedALoadedModuleAndOnlyOne) {
-    EXPECT_THROW(host_.Start(), std::logic_error);
-    host_.Load(kModuleLibrary, kRecordingModule);
-    EXPECT_THROW(host_.Load(kModuleLibrary, kRecordingModule), std::logic_error);
-}
-
-TEST(ResourceProviderTest, InstallConfigurationAndConfigurationAreSeparate) {
-    const auto provider = Host::CResourceProvider::CreateDefault(nullptr, nullptr, false);
-    const auto install = std::dynamic_pointer_cast<Host::CConfiguration>(
-        provider->GetResource(Common::Kernel::ResourceNumber::InstallConfiguration));
-    const auto runtime = std::dynamic_pointer_cast<Host::CConfiguration>(
-        provider->GetResource(Common::Kernel::ResourceNumber::Configuration));
-    ASSERT_TRUE(install && runtime);
-    install->SetValue("key", "install");
-    runtime->SetValue("key", "runtime");
-    runtime->SetValue("key", "changed");
-    EXPECT_EQ(install->GetValue("key"), "install");
-    EXPECT_EQ(runtime->GetValue("key"), "changed");
-}
-
-TEST(IdGeneratorTest, IdsAreUniqueAcrossThreads) {
-    Host::CIdGenerator ids;
-    std::vector<std::vector<std::uint32_t>> taken(4);
-    {
-        std::vector<std::jthread> threads;
-        for (auto& mine : taken) {
-            threads.emplace_back([&ids, &mine] {
-                for (int i = 0; i < 2000; ++i)
-                    mine.push_back(ids.NextId());
-            });
-        }
-    }
-    std::set<std::uint32_t> all;
-    for (const auto& mine : taken)
-        all.insert(mine.begin(), mine.end());
-    EXPECT_EQ(all.size(), 8000u);
 }
 
 }  // namespace
