@@ -50,13 +50,8 @@ TEST(IcuTranslatorTest, DescribesAZoneAtTheInstantGivenInTheLocaleGiven) {
 
 TEST(IcuTranslatorTest, UnknownZoneAndInvalidTimeThrow) {
     CIcuTranslator translator;
-    try {
-        translator.GetTimeZoneDetails("Mars/Olympus_Mons", "en", kWinter, false);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Unknown time zone: Mars/Olympus_Mons");
-    }
-    EXPECT_THROW(translator.GetTimeZoneDetails("", "en", kWinter, false), std::runtime_error);
+    EXPECT_THROW(translator.GetTimeZoneDetails("Mars/Olympus_Mons", "en", kWinter, false),
+                 std::runtime_error);
     EXPECT_THROW(translator.GetTimeZoneDetails("Europe/Berlin", "en", ptime(), false),
                  std::runtime_error);
 }

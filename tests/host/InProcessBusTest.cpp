@@ -197,7 +197,6 @@ TEST(InProcessBusTest, AFullLaneRefusesTheWholeMessageUntilItDrains) {
     }
     ASSERT_TRUE(slow->WaitForEntered());
     EXPECT_FALSE(bus.Send(Text("3"), nullptr));
-
     slow->OpenGate();
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));
     EXPECT_TRUE(bus.Send(Text("4"), nullptr));
@@ -215,7 +214,6 @@ TEST(InProcessBusTest, FailuresOfSubscribersAndObserversAreLoggedAndDeliveryGoes
     bus.Subscribe(subscriber, kType);
     // Waiting operations refuse bus threads, which would wait for themselves.
     bus.AddObserver([&bus](const auto&, const auto&) { bus.Stop(); });
-
     bus.Send(Text("0"), nullptr);
     bus.Send(Text("1"), nullptr);
     ASSERT_TRUE(bus.WaitUntilIdle(kPatience));

@@ -72,64 +72,50 @@ TEST(ModuleLoaderTest, AFailedLoadSaysWhyAndLeavesNothingLoaded) {
     }
 }
 
-// A host over the test plug-in, with its log lines as "<module>: <text>".
-class SchedulerHostTest : public testing::Test {
-protected:
-    static CSchedulerHost::Options Options(std::shared_ptr<Testing::CRecordingLogger> logger) {
-        CSchedulerHost::Options options;
-        options.logSink = [logger](const Host::LogRecord& record) {
-            logger->Log(record.moduleName + ": " + record.text, record.level, record.moduleName);
-        };
-        return options;
-    }
-    Texts Lines() {
-        Texts texts;
-        for (const auto& line : logger_->Lines())
-            texts.push_back(line.text);
-        return texts;
-    }
-
-    std::shared_ptr<Testing::CRecordingLogger> logger_ =
-        std::make_shared<Testing::CRecordingLogger>();
-    CSchedulerHost host_{Options(logger_)};
-};
-
-TEST_F(SchedulerHostTest, DrivesTheModuleThroughItsLifecycleAndDeliversToItUntilUnloaded) {
-    host_.Load(kModuleLibrary, kRecordingModule);
-    host_.Initialize();
-    host_.Start();
-    EXPECT_TRUE(host_.Send(std::make_shared<Testing::CTextMessage>("a"), nullptr));
-    ASSERT_TRUE(host_.GetBus().WaitUntilIdle(std::chrono::seconds(10)));
-    host_.PrepareShutdown();
-    EXPECT_FALSE(host_.Stop(false));
-    EXPECT_TRUE(host_.Stop(false));
-    host_.Unload();
-    EXPECT_EQ(host_.GetModule(), nullptr);
-    EXPECT_TRUE(host_.Send(std::make_shared<Testing::CTextMessage>("b"), nullptr));
-    ASSERT_TRUE(host_.GetBus().WaitUntilIdle(std::chrono::seconds(10)));
-    EXPECT_EQ(host_.GetBus().GetDeliveredCount(), 1u);
-
-    EXPECT_EQ(Lines(), (Texts{
-                           "SchedulerHost: Loading " + kRecordingModule + " from " + kModuleLibrary,
-                           "SchedulerHost: Loaded module RecordingModule",
-                           "SchedulerHost: Initializing RecordingModule",
-                           "RecordingModule: Initialize",
-                           "SchedulerHost: Initialized RecordingModule",
-                           "SchedulerHost: Starting RecordingModule",
-                           "RecordingModule: Start",
-                           "RecordingModule: Received Text:a",
-                           "SchedulerHost: Preparing the shutdown of RecordingModule",
-                           "RecordingModule: PrepareShutdown",
-                           "SchedulerHost: Graceful stop of RecordingModule",
-                           "RecordingModule: Stop graceful",
-                           "SchedulerHost: RecordingModule is busy and still running",
-                           "SchedulerHost: Graceful stop of RecordingModule",
-                           "RecordingModule: Stop graceful",
-                           "SchedulerHost: RecordingModule has stopped",
-                           "SchedulerHost: Unloading RecordingModule; deliveries dropped: 0",
-                           "RecordingModule: destroyed",
-                           "SchedulerHost: Unloaded RecordingModule",
-                       }));
+TEST(SchedulerHostTest, DrivesTheModuleThroughItsLifecycleAndDeliversToItUntilUnloaded) {
+    // The logger calls the sink one line at a time; the bus hands over at WaitUntilIdle.
+    Texts lines;
+    CSchedulerHost::Options options;
+    options.logSink = [&lines](const Host::LogRecord& record) {
+        lines.push_back(record.moduleName + ": " + record.text);
+    };
+    CSchedulerHost host(options);
+    EXPECT_THROW(host.Start(), std::logic_error);  // no module yet
+    host.Load(kModuleLibrary, kRecordingModule);
+    EXPECT_THROW(host.Load(kModuleLibrary, kRecordingModule), std::logic_error);  // one only
+    host.Initialize();
+    host.Start();
+    EXPECT_TRUE(host.Send(std::make_shared<Testing::CTextMessage>("a"), nullptr));
+    ASSERT_TRUE(host.GetBus().WaitUntilIdle(std::chrono::seconds(10)));
+    host.PrepareShutdown();
+    EXPECT_FALSE(host.Stop(false));
+    EXPECT_TRUE(host.Stop(false));
+    host.Unload();
+    EXPECT_EQ(host.GetModule(), nullptr);
+    EXPECT_TRUE(host.Send(std::make_shared<Testing::CTextMessage>("b"), nullptr));
+    ASSERT_TRUE(host.GetBus().WaitUntilIdle(std::chrono::seconds(10)));
+    EXPECT_EQ(host.GetBus().GetDeliveredCount(), 1u);
+    EXPECT_EQ(lines, (Texts{
+                         "SchedulerHost: Loading " + kRecordingModule + " from " + kModuleLibrary,
+                         "SchedulerHost: Loaded module RecordingModule",
+                         "SchedulerHost: Initializing RecordingModule",
+                         "RecordingModule: Initialize",
+                         "SchedulerHost: Initialized RecordingModule",
+                         "SchedulerHost: Starting RecordingModule",
+                         "RecordingModule: Start",
+                         "RecordingModule: Received Text:a",
+                         "SchedulerHost: Preparing the shutdown of RecordingModule",
+                         "RecordingModule: PrepareShutdown",
+                         "SchedulerHost: Graceful stop of RecordingModule",
+                         "RecordingModule: Stop graceful",
+                         "SchedulerHost: RecordingModule is busy and still running",
+                         "SchedulerHost: Graceful stop of RecordingModule",
+                         "RecordingModule: Stop graceful",
+                         "SchedulerHost: RecordingModule has stopped",
+                         "SchedulerHost: Unloading RecordingModule; deliveries dropped: 0",
+                         "RecordingModule: destroyed",
+                         "SchedulerHost: Unloaded RecordingModule",
+                     }));
 }
 
 }  // namespace
