@@ -25,13 +25,12 @@ TEST(IcuTranslatorTest, DescribesAZoneAtTheInstantGivenInTheLocaleGiven) {
         std::string described;  // offsets, daylight saving, abbreviation, display name
     };
     const Case cases[] = {
-        {"Europe/Berlin", "en", kSummer, "3600 7200 DST CEST Central European Summer Time"},
         {"Europe/Berlin", "en", kToSummerTime - boost::posix_time::seconds(1),
          "3600 3600 CET Central European Standard Time"},
         {"Europe/Berlin", "en", kToSummerTime, "3600 7200 DST CEST Central European Summer Time"},
-        // A locale by language tag.
+        // A locale by language tag; no short name in the locale: the zone database's, else
+        // the GMT form.
         {"Europe/Berlin", "de-DE", kWinter, "3600 3600 MEZ Mitteleuropäische Normalzeit"},
-        // No short name in the locale: the zone database's, else the GMT form.
         {"Asia/Tokyo", "en", kSummer, "32400 32400 JST Japan Standard Time"},
         {"GMT-03:30", "en", kSummer, "-12600 -12600 GMT-3:30 GMT-03:30"},
     };
@@ -39,7 +38,6 @@ TEST(IcuTranslatorTest, DescribesAZoneAtTheInstantGivenInTheLocaleGiven) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.zone) + " " + c.locale + " " + to_simple_string(c.at));
         const auto details = translator.GetTimeZoneDetails(c.zone, c.locale, c.at, false);
-        EXPECT_EQ(details.zone_id(), c.zone);
         EXPECT_EQ(std::to_string(details.standard_offset_seconds()) + " " +
                       std::to_string(details.current_offset_seconds()) +
                       (details.daylight_saving() ? " DST " : " ") + details.abbreviation() + " " +

@@ -28,14 +28,12 @@ TEST(LoggerTest, OneLinePerCallWithUtcTimeInMicrosecondsLevelNameModuleAndText) 
     };
     for (const auto& [record, line] : cases)
         EXPECT_EQ(CLogger::FormatLine(record), line);
-
-    // Without a sink: one line per call to stderr, none below the minimum level.
-    CLogger logger(2);
+    CLogger logger(2);  // without a sink: stderr, and nothing below the minimum level
     testing::internal::CaptureStderr();
     logger.Log("hidden", 1, "M");
     logger.Log("a", 4, "M");
-    const std::string written = testing::internal::GetCapturedStderr();
-    EXPECT_THAT(written, testing::MatchesRegex("[-0-9]{10}T[:0-9]{8}\\.[0-9]{6}Z ERROR M a\n"));
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::MatchesRegex("[-0-9]{10}T[:0-9]{8}\\.[0-9]{6}Z ERROR M a\n"));
 }
 
 }  // namespace

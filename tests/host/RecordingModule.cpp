@@ -1,6 +1,6 @@
 // A plug-in library for the host's tests. Its module logs each lifecycle call and each text
 // message it receives through the kernel's logger (module name "RecordingModule"), and
-// reports busy on the first graceful Stop. Its singleton is a class the kernel cannot create.
+// reports busy on the first graceful Stop.
 
 #include <memory>
 #include <string>
@@ -55,12 +55,8 @@ private:
     bool firstGracefulStop_ = true;
 };
 
-// Offered only as a singleton, which the kernel cannot create.
-class CSingletonModule : public CRecordingModule {};
-
 }  // namespace Zent::HostTests
 
 POCO_BEGIN_MANIFEST(Zent::Common::Kernel::IModule)
 POCO_EXPORT_CLASS(Zent::HostTests::CRecordingModule)
-POCO_EXPORT_SINGLETON(Zent::HostTests::CSingletonModule)
 POCO_END_MANIFEST

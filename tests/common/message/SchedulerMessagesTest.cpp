@@ -144,14 +144,13 @@ const std::vector<MessageCase>& MessageCases() {
     return cases;
 }
 
-// Message i of a case is fresh (i = 0) or has change i - 1 applied, so all differ.
-MessagePtr Make(const MessageCase& c, std::size_t i, std::uint32_t requestId = 1) {
-    MessagePtr message = c.make(requestId);
-    if (i > 0) c.changes[i - 1](*message);
-    return message;
-}
-
 TEST(SchedulerMessagesTest, EqualAndHashedByContentOnlyAndUnchangeableWhenReadOnly) {
+    // Message i of a case is fresh (i = 0) or has change i - 1 applied, so all differ.
+    const auto Make = [](const MessageCase& c, std::size_t i, std::uint32_t requestId = 1) {
+        MessagePtr message = c.make(requestId);
+        if (i > 0) c.changes[i - 1](*message);
+        return message;
+    };
     for (const MessageCase& c : MessageCases()) {
         for (std::size_t i = 0; i <= c.changes.size(); ++i) {
             SCOPED_TRACE(c.name + " content " + std::to_string(i));

@@ -150,7 +150,6 @@ TEST_F(CommonModuleTest, DeliveriesBeforeStartWaitAndRunInOrderWithTheirContexts
     ASSERT_TRUE(WaitFor(2));
     Release();
     ASSERT_TRUE(WaitFor(3));
-    EXPECT_TRUE(bus->subscriber->DescribeQueue(queue) && queue.empty());
     // An idle thread ends; the next delivery starts another.
     std::this_thread::sleep_for(700ms);
     Deliver("a");

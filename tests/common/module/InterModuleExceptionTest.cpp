@@ -52,7 +52,6 @@ TEST(ErrorReplyTest, ReceiverRethrowsTheCarriedClassWithCodeGroupAndTextAgainAnd
         auto reply = std::make_shared<CResponseException>(17);
         reply->SetHolder(c.makeHolder());
         const CExceptionHolder& holder = *reply->GetHolder();
-        EXPECT_EQ(c.caught.substr(c.caught.find(' ') + 1), holder.What());
         // Equal only to itself: two failures with the same text are still two.
         auto again = std::make_shared<CResponseException>(17);
         again->SetHolder(c.makeHolder());
