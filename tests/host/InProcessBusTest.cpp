@@ -107,7 +107,7 @@ protected:
 
 TEST_F(GatedBusTest, StopDeliversWhatIsQueuedOnBusThreadsAndRefusesLaterSends) {
     EXPECT_FALSE(bus->IsBusThread());
-    Queue(20);
+    ASSERT_NO_FATAL_FAILURE(Queue(20));
     auto stopped = std::async(std::launch::async, [this] { bus->Stop(); });
     subscriber->OpenGate();
     stopped.get();
@@ -121,7 +121,7 @@ TEST_F(GatedBusTest, StopDeliversWhatIsQueuedOnBusThreadsAndRefusesLaterSends) {
 }
 
 TEST_F(GatedBusTest, UnsubscribeAllDropsQueuedDeliveriesAndWaitsForTheRunningOne) {
-    Queue(3);
+    ASSERT_NO_FATAL_FAILURE(Queue(3));
     auto unsubscribed = std::async(std::launch::async, [this] {
         const std::size_t dropped = bus->UnsubscribeAll();
         return std::make_pair(dropped, subscriber->Get().size());
