@@ -1,49 +1,23 @@
-// A plug-in library for the host's tests. Its module logs every lifecycle call through the
-// kernel's logger (module name "RecordingModule"), answers each message of type 900 with a
-// type 901 message carrying the same sender, sequence and user context, and reports busy
-// on the first graceful Stop.
+// A plug-in library for the host's tests. Its module logs each lifecycle call and each text
+// message it receives through the kernel's logger (module name "RecordingModule"), and
+// reports busy on the first graceful Stop.
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <Poco/ClassLibrary.h>
 
 #include "common/kernel/IBusResource.h"
 #include "common/kernel/ILoggerResource.h"
 #include "common/kernel/IModule.h"
-#include "common/kernel/IResource.h"
-#include "tests/host/TestMessage.h"
+#include "tests/support/TextMessage.h"
 
 namespace Zent::HostTests {
 
 namespace Kernel = Common::Kernel;
 
-constexpr std::int32_t kRequestType = 900;
-constexpr std::int32_t kReplyType = 901;
-
-class CEchoSubscriber : public Kernel::ISubscriber {
-public:
-    explicit CEchoSubscriber(std::weak_ptr<Kernel::IBusResource> bus) : bus_(std::move(bus)) {}
-
-    void OnMessage(std::shared_ptr<Kernel::IMessage> message,
-                   Kernel::UserContextPtr userContext) override {
-        const auto request = std::dynamic_pointer_cast<CTestMessage>(message);
-        const auto bus = bus_.lock();
-        if (!request || !bus) return;
-        bus->Send(std::make_shared<CTestMessage>(kReplyType, request->GetSender(),
-                                                 request->GetSequence()),
-                  std::move(userContext));
-    }
-    bool DescribeQueue(std::string& text) override {
-        text.clear();
-        return true;
-    }
-
-private:
-    const std::weak_ptr<Kernel::IBusResource> bus_;
-};
-
-class CRecordingModule : public Kernel::IModule {
+class CRecordingModule : public Kernel::IModule, public Kernel::ISubscriber {
 public:
     ~CRecordingModule() override { Record("destroyed"); }
 
@@ -53,17 +27,24 @@ public:
         Record("Initialize");
         const auto bus = std::dynamic_pointer_cast<Kernel::IBusResource>(
             provider->GetResource(Kernel::ResourceNumber::Bus));
-        if (bus) bus->Subscribe(std::make_shared<CEchoSubscriber>(bus), kRequestType);
+        // Not owned by the bus: the kernel ends every subscription before it destroys a module.
+        if (bus) bus->Subscribe({std::shared_ptr<void>(), this}, Testing::CTextMessage::kType);
     }
     void Start() override { Record("Start"); }
     void PrepareShutdown() override { Record("PrepareShutdown"); }
     bool Stop(bool force) override {
         Record(force ? "Stop forced" : "Stop graceful");
-        const bool stopped = force || gracefulStopAsked_;
-        gracefulStopAsked_ = true;
-        return stopped;
+        return force || !std::exchange(firstGracefulStop_, false);
     }
     std::string GetName() const override { return "RecordingModule"; }
+
+    void OnMessage(std::shared_ptr<Kernel::IMessage> message, Kernel::UserContextPtr) override {
+        Record("Received " + message->GetTypeName());
+    }
+    bool DescribeQueue(std::string& text) override {
+        text.clear();
+        return true;
+    }
 
 private:
     void Record(const std::string& text) {
@@ -71,15 +52,11 @@ private:
     }
 
     std::shared_ptr<Kernel::ILoggerResource> logger_;
-    bool gracefulStopAsked_ = false;
+    bool firstGracefulStop_ = true;
 };
-
-// Offered only as a singleton, which the kernel cannot create.
-class CSingletonModule : public CRecordingModule {};
 
 }  // namespace Zent::HostTests
 
 POCO_BEGIN_MANIFEST(Zent::Common::Kernel::IModule)
 POCO_EXPORT_CLASS(Zent::HostTests::CRecordingModule)
-POCO_EXPORT_SINGLETON(Zent::HostTests::CSingletonModule)
 POCO_END_MANIFEST

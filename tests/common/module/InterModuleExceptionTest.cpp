@@ -1,21 +1,17 @@
-// Exceptions that cross module borders: what the receiving module catches when it rethrows
-// the holder that an error reply carried.
+// The error reply and the exceptions it carries across module borders: what the receiving
+// module catches when it rethrows the holder.
 
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <typeindex>
-#include <typeinfo>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "common/message/scheduler/SchedulerExceptions.h"
-#include "common/module/ExceptionHolder.h"
-#include "common/module/InterModuleException.h"
+#include "common/module/ResponseException.h"
+#include "tests/support/RethrowAs.h"
 
 namespace Zent::Common::Module {
 namespace {
@@ -23,94 +19,58 @@ namespace {
 using Scheduler::CFormatException;
 using Scheduler::CNoEventException;
 using Scheduler::CTimeInPastException;
-
-// The what() text of the exception that `holder` throws when it is caught as `E`; nothing
-// when a handler for `E` would not catch it.
-template <class E>
-std::optional<std::string> TextCaughtAs(const CExceptionHolder& holder) {
-    try {
-        holder.Rethrow();
-    } catch (const E& e) {
-        return std::string(e.what());
-    } catch (...) {
-    }
-    return std::nullopt;
-}
+using Testing::RethrowAs;
 
 template <class T>
 std::unique_ptr<CExceptionHolder> HolderOf(T exception) {
     return std::make_unique<CExceptionHolderImpl<T>>(std::move(exception));
 }
 
-TEST(InterModuleExceptionTest, LocalizedHoldersRethrowTheirClassWithCodeGroupAndText) {
+TEST(ErrorReplyTest, ReceiverRethrowsTheCarriedClassWithCodeGroupAndTextAgainAndAgain) {
     struct Case {
-        const char* name;
         std::function<std::unique_ptr<CExceptionHolder>()> makeHolder;
         std::type_index thrownClass;
-        std::uint32_t code;
-        std::uint32_t group;
-        std::string text;
+        std::string caught;  // "<code>/<group> <what>", "-" for no CLocalizedException
     };
     const std::vector<Case> cases = {
-        {"no event", [] { return HolderOf(CNoEventException("User data not found.")); },
-         typeid(CNoEventException), 5, 5, "User data not found."},
-        {"format", [] { return HolderOf(CFormatException("Invalid crontab string")); },
-         typeid(CFormatException), 6, 5, "Invalid crontab string"},
-        {"time in past", [] { return HolderOf(CTimeInPastException("all in the past")); },
-         typeid(CTimeInPastException), 7, 5, "all in the past"},
-        {"localized, own numbers",
-         [] { return CLocalizedException("quota", 42, 9).CreateHolder(); },
-         typeid(CLocalizedException), 42, 9, "quota"},
+        {[] { return HolderOf(CNoEventException("User data not found.")); },
+         typeid(CNoEventException), "5/5 User data not found."},
+        {[] { return HolderOf(CFormatException("Invalid crontab string")); },
+         typeid(CFormatException), "6/5 Invalid crontab string"},
+        {[] { return HolderOf(CTimeInPastException("all in the past")); },
+         typeid(CTimeInPastException), "7/5 all in the past"},
+        {[] { return CLocalizedException("quota", 42, 9).CreateHolder(); },
+         typeid(CLocalizedException), "42/9 quota"},
         // Scheduler classes do not override CreateHolder: they travel as CLocalizedException.
-        {"no event through CreateHolder", [] { return CNoEventException("never").CreateHolder(); },
-         typeid(CLocalizedException), 5, 5, "never"},
+        {[] { return CNoEventException("never").CreateHolder(); }, typeid(CLocalizedException),
+         "5/5 never"},
+        {[] { return CInterModuleExceptionDefault("no translator").CreateHolder(); },
+         typeid(CInterModuleExceptionDefault), "- no translator"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto holder = c.makeHolder();
-        EXPECT_EQ(holder->What(), c.text);
-        try {
-            holder->Rethrow();
-        } catch (const CLocalizedException& e) {
-            EXPECT_EQ(std::type_index(typeid(e)), c.thrownClass);
-            EXPECT_EQ(e.GetCode(), c.code);
-            EXPECT_EQ(e.GetGroup(), c.group);
-            EXPECT_EQ(std::string(e.what()), c.text);
-        } catch (...) {
-            ADD_FAILURE() << "not caught as CLocalizedException";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caught);
+        auto reply = std::make_shared<CResponseException>(17);
+        reply->SetHolder(c.makeHolder());
+        const CExceptionHolder& holder = *reply->GetHolder();
+        // Equal only to itself: two failures with the same text are still two.
+        auto again = std::make_shared<CResponseException>(17);
+        again->SetHolder(c.makeHolder());
+        EXPECT_FALSE(reply->IsEqual(again));
+        for (int time = 0; time < 2; ++time) {
+            try {
+                holder.Rethrow();
+            } catch (const std::exception& e) {
+                EXPECT_EQ(std::type_index(typeid(e)), c.thrownClass);
+                const auto* localized = dynamic_cast<const CLocalizedException*>(&e);
+                EXPECT_EQ((localized ? std::to_string(localized->GetCode()) + "/" +
+                                           std::to_string(localized->GetGroup())
+                                     : "-") +
+                              " " + e.what(),
+                          c.caught);
+            }
+            EXPECT_EQ(RethrowAs<CInterModuleException>(holder), holder.What());
         }
-        EXPECT_EQ(TextCaughtAs<CInterModuleException>(*holder), c.text);
-        EXPECT_EQ(TextCaughtAs<std::runtime_error>(*holder), c.text);
     }
-}
-
-TEST(InterModuleExceptionTest, DefaultExceptionIsNeitherLocalizedNorASchedulerClass) {
-    const std::vector<std::unique_ptr<CExceptionHolder>> holders = [] {
-        std::vector<std::unique_ptr<CExceptionHolder>> result;
-        result.push_back(HolderOf(CInterModuleExceptionDefault("Translator is not available.")));
-        result.push_back(
-            CInterModuleExceptionDefault("Translator is not available.").CreateHolder());
-        return result;
-    }();
-    for (const auto& holder : holders) {
-        EXPECT_EQ(holder->What(), "Translator is not available.");
-        EXPECT_EQ(TextCaughtAs<CInterModuleExceptionDefault>(*holder),
-                  "Translator is not available.");
-        EXPECT_EQ(TextCaughtAs<CInterModuleException>(*holder), "Translator is not available.");
-        EXPECT_EQ(TextCaughtAs<std::exception>(*holder), "Translator is not available.");
-        EXPECT_EQ(TextCaughtAs<CLocalizedException>(*holder), std::nullopt);
-        EXPECT_EQ(TextCaughtAs<CNoEventException>(*holder), std::nullopt);
-        EXPECT_EQ(TextCaughtAs<CFormatException>(*holder), std::nullopt);
-        EXPECT_EQ(TextCaughtAs<CTimeInPastException>(*holder), std::nullopt);
-    }
-}
-
-TEST(InterModuleExceptionTest, AHolderCanBeRethrownAgainAndAgain) {
-    const auto holder = HolderOf(CFormatException("Invalid crontab string"));
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(TextCaughtAs<CFormatException>(*holder), "Invalid crontab string");
-    }
-    EXPECT_EQ(holder->What(), "Invalid crontab string");
 }
 
 }  // namespace
