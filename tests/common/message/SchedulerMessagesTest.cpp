@@ -24,7 +24,6 @@
 #include "common/message/scheduler/GetRemainingTimeResponse.h"
 #include "common/message/scheduler/GetTimeZoneDetailsRequest.h"
 #include "common/message/scheduler/GetTimeZoneDetailsResponse.h"
-#include "common/message/scheduler/MessageTypes.h"
 #include "common/message/scheduler/RegisterSleepEvent.h"
 #include "common/message/scheduler/RegisterTimeEvent.h"
 #include "common/message/scheduler/RegisterTimeEventResponse.h"
@@ -127,7 +126,7 @@ struct MessageCase {
 
 const std::vector<MessageCase>& MessageCases() {
     static const std::vector<MessageCase> cases = {
-        {"GetNextTimeRangeRequest", 315, MessageType::GetNextTimeRangeRequest,
+        {"GetNextTimeRangeRequest", 315, CGetNextTimeRangeRequest::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetNextTimeRangeRequest>(id);
              std::vector<TimeRangeItem> ranges = {Range("0 0 8 * * ?", 3600),
@@ -138,21 +137,21 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          4},
-        {"GetRemainingTimeBySpecRequest", 317, MessageType::GetRemainingTimeBySpecRequest,
+        {"GetRemainingTimeBySpecRequest", 317, CGetRemainingTimeBySpecRequest::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetRemainingTimeBySpecRequest>(id);
              m->SetTimeEvent(Event(v == 1 ? "0 0 * * * ?" : "0 30 * * * ?"));
              return m;
          },
          2},
-        {"GetRemainingTimeByUserDataRequest", 318, MessageType::GetRemainingTimeByUserDataRequest,
+        {"GetRemainingTimeByUserDataRequest", 318, CGetRemainingTimeByUserDataRequest::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetRemainingTimeByUserDataRequest>(id);
              m->SetUserData(UserData(v, 1, 2));
              return m;
          },
          3},
-        {"RegisterSleepEvent", 320, MessageType::RegisterSleepEvent,
+        {"RegisterSleepEvent", 320, CRegisterSleepEvent::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CRegisterSleepEvent>(id);
              m->SetSleepSeconds(v == 1 ? 31 : 30);
@@ -160,7 +159,7 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          4},
-        {"RegisterTimeEvent", 321, MessageType::RegisterTimeEvent,
+        {"RegisterTimeEvent", 321, CRegisterTimeEvent::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CRegisterTimeEvent>(id);
              m->SetTimeEvent(Event(v == 1 ? "0 0 * * * ?" : "0 30 * * * ?"));
@@ -168,14 +167,14 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          4},
-        {"UnregisterTimeEvent", 323, MessageType::UnregisterTimeEvent,
+        {"UnregisterTimeEvent", 323, CUnregisterTimeEvent::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CUnregisterTimeEvent>(id);
              m->SetUserData(UserData(v, 1, 2));
              return m;
          },
          3},
-        {"ValidateTimeEvent", 324, MessageType::ValidateTimeEvent,
+        {"ValidateTimeEvent", 324, CValidateTimeEvent::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CValidateTimeEvent>(id);
              m->SetTimeEvent(Event(v == 1 ? "0 0 * * * ?" : "0 30 * * * ?"));
@@ -183,21 +182,21 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          3},
-        {"GetLastTickRequest", 556, MessageType::GetLastTickRequest,
+        {"GetLastTickRequest", 556, CGetLastTickRequest::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetLastTickRequest>(id);
              m->SetTimeEvent(Event(v == 1 ? "0 0 * * * ?" : "0 30 * * * ?"));
              return m;
          },
          2},
-        {"GetAllTimeZoneDetailsRequest", 632, MessageType::GetAllTimeZoneDetailsRequest,
+        {"GetAllTimeZoneDetailsRequest", 632, CGetAllTimeZoneDetailsRequest::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetAllTimeZoneDetailsRequest>(id);
              m->SetLocaleName(v == 1 ? "fr_FR" : "de_DE");
              return m;
          },
          2},
-        {"GetTimeZoneDetailsRequest", 634, MessageType::GetTimeZoneDetailsRequest,
+        {"GetTimeZoneDetailsRequest", 634, CGetTimeZoneDetailsRequest::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetTimeZoneDetailsRequest>(id);
              m->SetLocaleName(v == 1 ? "fr_FR" : "de_DE");
@@ -207,8 +206,7 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          5},
-        {"GetNextOccurrencesByUserDataRequest", 754,
-         MessageType::GetNextOccurrencesByUserDataRequest,
+        {"GetNextOccurrencesByUserDataRequest", 754, CGetNextOccurrencesByUserDataRequest::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetNextOccurrencesByUserDataRequest>(id);
              m->SetFromTime(v == 1 ? Utc(2031, 1, 1) : Utc(2030, 5, 1, 10));
@@ -217,7 +215,7 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          5},
-        {"GetNextTimeRangeResponse", 316, MessageType::GetNextTimeRangeResponse,
+        {"GetNextTimeRangeResponse", 316, CGetNextTimeRangeResponse::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetNextTimeRangeResponse>(id);
              m->SetRangeStart(v == 1 ? Utc(2030, 5, 1, 9) : Utc(2030, 5, 1, 8));
@@ -226,7 +224,7 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          4},
-        {"GetRemainingTimeResponse", 319, MessageType::GetRemainingTimeResponse,
+        {"GetRemainingTimeResponse", 319, CGetRemainingTimeResponse::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetRemainingTimeResponse>(id);
              m->SetRemainingSeconds(v == 1 ? 61 : 60);
@@ -234,11 +232,11 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          4},
-        {"RegisterTimeEventResponse", 322, MessageType::RegisterTimeEventResponse,
+        {"RegisterTimeEventResponse", 322, CRegisterTimeEventResponse::kType,
          [](std::uint32_t id, int) { return std::make_shared<CRegisterTimeEventResponse>(id); }, 1},
-        {"ValidateTimeEventResponse", 325, MessageType::ValidateTimeEventResponse,
+        {"ValidateTimeEventResponse", 325, CValidateTimeEventResponse::kType,
          [](std::uint32_t id, int) { return std::make_shared<CValidateTimeEventResponse>(id); }, 1},
-        {"GetLastTickResponse", 557, MessageType::GetLastTickResponse,
+        {"GetLastTickResponse", 557, CGetLastTickResponse::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetLastTickResponse>(id);
              m->SetNoLastTick(v == 1);
@@ -246,7 +244,7 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          4},
-        {"GetAllTimeZoneDetailsResponse", 633, MessageType::GetAllTimeZoneDetailsResponse,
+        {"GetAllTimeZoneDetailsResponse", 633, CGetAllTimeZoneDetailsResponse::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetAllTimeZoneDetailsResponse>(id);
              std::vector<TimeZoneDetails> zones = {Zone("Europe/Berlin"),
@@ -257,15 +255,14 @@ const std::vector<MessageCase>& MessageCases() {
              return m;
          },
          4},
-        {"GetTimeZoneDetailsResponse", 635, MessageType::GetTimeZoneDetailsResponse,
+        {"GetTimeZoneDetailsResponse", 635, CGetTimeZoneDetailsResponse::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetTimeZoneDetailsResponse>(id);
              m->SetDetails(Zone(v == 1 ? "Asia/Tokyo" : "Europe/Berlin"));
              return m;
          },
          2},
-        {"GetNextOccurrencesByUserDataResponse", 755,
-         MessageType::GetNextOccurrencesByUserDataResponse,
+        {"GetNextOccurrencesByUserDataResponse", 755, CGetNextOccurrencesByUserDataResponse::kType,
          [](std::uint32_t id, int v) {
              auto m = std::make_shared<CGetNextOccurrencesByUserDataResponse>(id);
              std::vector<UTCTime> times = {Utc(2030, 5, 1, 10), Utc(2030, 5, 1, v == 2 ? 12 : 11)};
