@@ -16,8 +16,8 @@
 #include "tools/scheduler-host/ErrorReply.h"
 #include "tools/scheduler-host/JsonText.h"
 #include "tools/scheduler-host/JsonUserData.h"
-#include "tools/scheduler-host/NamedUser.h"
 #include "tools/scheduler-host/TimeText.h"
+#include "tools/scheduler-host/UserDirectory.h"
 
 namespace Zent::Tools::SchedulerHost {
 

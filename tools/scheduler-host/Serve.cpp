@@ -26,7 +26,7 @@
 #include "tools/scheduler-host/JsonMessages.h"
 #include "tools/scheduler-host/JsonText.h"
 #include "tools/scheduler-host/Lifecycle.h"
-#include "tools/scheduler-host/NamedUser.h"
+#include "tools/scheduler-host/UserDirectory.h"
 
 namespace Zent::Tools::SchedulerHost {
 
