@@ -21,6 +21,10 @@
 
 namespace Zent::Tools::SchedulerHost {
 
+// Fixed text: the JSON field names, kinds, control names and error texts in this file are
+// the serve protocol (docs/host-protocol.md) that clients match; keep them exactly as they
+// are.
+
 namespace {
 
 namespace Messages = Common::Message::Scheduler;

@@ -30,6 +30,10 @@
 
 namespace Zent::Tools::SchedulerHost {
 
+// Fixed text: the JSON field names, kinds, control names and error texts in this file are
+// the serve protocol (docs/host-protocol.md) that clients match; keep them exactly as they
+// are.
+
 namespace {
 
 // How long a control line or the end of the input waits for the replies still owed.
