@@ -22,6 +22,7 @@
 #include "common/message/scheduler/RegisterTimeEvent.h"
 #include "common/message/scheduler/RegisterTimeEventResponse.h"
 #include "common/message/scheduler/SchedulerExceptions.h"
+#include "common/message/scheduler/SchedulerRequests.h"
 #include "common/message/scheduler/UnregisterTimeEvent.h"
 #include "common/message/scheduler/ValidateTimeEvent.h"
 #include "common/message/scheduler/ValidateTimeEventResponse.h"
@@ -38,22 +39,26 @@ using Processor = CSchedulerModule::CControlMessageProcessor;
 CSchedulerModule::CControlMessageProcessor::CControlMessageProcessor(CSchedulerModule& module)
     : module_(module),
       handlers_{
-          {315, &Processor::MsgGetNextTimeRange},
-          {317, &Processor::MsgGetRemainingTimeBySpec},
-          {318, &Processor::MsgGetRemainingTimeByUserData},
-          {320, &Processor::MsgRegisterSleepEvent},
-          {321, &Processor::MsgRegisterTimeEvent},
-          {323, &Processor::MsgUnregisterTimeEvent},
-          {324, &Processor::MsgValidateTimeEvent},
-          {556, &Processor::MsgGetLastTick},
-          {632, &Processor::MsgGetAllTimeZoneDetails},
-          {634, &Processor::MsgGetTimeZoneDetails},
-          {754, &Processor::MsgGetNextOccurrencesByUserData},
+          {Messages::CGetNextTimeRangeRequest::kType, &Processor::MsgGetNextTimeRange},
+          {Messages::CGetRemainingTimeBySpecRequest::kType, &Processor::MsgGetRemainingTimeBySpec},
+          {Messages::CGetRemainingTimeByUserDataRequest::kType,
+           &Processor::MsgGetRemainingTimeByUserData},
+          {Messages::CRegisterSleepEvent::kType, &Processor::MsgRegisterSleepEvent},
+          {Messages::CRegisterTimeEvent::kType, &Processor::MsgRegisterTimeEvent},
+          {Messages::CUnregisterTimeEvent::kType, &Processor::MsgUnregisterTimeEvent},
+          {Messages::CValidateTimeEvent::kType, &Processor::MsgValidateTimeEvent},
+          {Messages::CGetLastTickRequest::kType, &Processor::MsgGetLastTick},
+          {Messages::CGetAllTimeZoneDetailsRequest::kType, &Processor::MsgGetAllTimeZoneDetails},
+          {Messages::CGetTimeZoneDetailsRequest::kType, &Processor::MsgGetTimeZoneDetails},
+          {Messages::CGetNextOccurrencesByUserDataRequest::kType,
+           &Processor::MsgGetNextOccurrencesByUserData},
       } {}
 
 const std::vector<std::int32_t>& Processor::Types() {
-    static const std::vector<std::int32_t> types = {317, 318, 321, 320, 323, 324,
-                                                    315, 556, 632, 634, 754};
+    static const std::vector<std::int32_t> types = [] {
+        constexpr auto catalogue = Messages::SchedulerRequests::Types();
+        return std::vector<std::int32_t>(catalogue.begin(), catalogue.end());
+    }();
     return types;
 }
 

@@ -46,9 +46,6 @@ public:
     void PrepareShutdown() override;
     std::string GetName() const override { return "SchedulerModule"; }
 
-    const std::shared_ptr<Common::Library::Logging::CLoggerBridge>& GetLoggerBridge() const {
-        return loggerBridge_;
-    }
     // The module's compiled crontabs by text: events registered with one text share one
     // compiled crontab, and a text is parsed once while it stays in use.
     CCronTabCache& GetCrontabs() const { return *crontabs_; }

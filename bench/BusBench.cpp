@@ -16,7 +16,6 @@
 #include "BenchTable.h"
 #include "BusClient.h"
 #include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
-#include "common/message/scheduler/MessageTypes.h"
 #include "common/message/scheduler/RegisterTimeEvent.h"
 #include "common/message/scheduler/ValidateTimeEvent.h"
 

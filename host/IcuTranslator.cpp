@@ -14,6 +14,9 @@
 
 namespace Zent::Host {
 
+// Fixed text: the error texts in this file reach requesters inside error replies, where
+// other programs match them; keep them exactly as they are.
+
 namespace {
 
 using TimeZoneDetails = Common::Kernel::ITranslator::TimeZoneDetails;

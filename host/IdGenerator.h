@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "common/kernel/IConfigurationResource.h"
+#include "common/kernel/IIdGeneratorResource.h"
 
 namespace Zent::Host {
 

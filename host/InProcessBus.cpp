@@ -223,6 +223,7 @@ void CInProcessBus::Enqueue(const std::shared_ptr<Lane>& lane, const Delivery& d
 void CInProcessBus::ReportFailure(const Delivery& delivery, const char* what) const {
     if (!logger_) return;
     try {
+        // Fixed text: other programs match it; keep it exactly as it is.
         logger_->Log("Delivery of " + delivery.message->GetTypeName() + " failed: " + what, 4,
                      "Bus");
     } catch (...) {

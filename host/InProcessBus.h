@@ -5,7 +5,7 @@
 //
 //     auto bus = std::make_shared<CInProcessBus>();
 //     bus->AddObserver([](const auto& message, const auto& context) { ... });
-//     bus->Subscribe(subscriber, 321);
+//     bus->Subscribe(subscriber, CRegisterTimeEvent::kType);
 //     bus->Send(request, userContext);   // returns at once; OnMessage runs on a bus thread
 //     bus->WaitUntilIdle(std::chrono::seconds(5));
 //     bus->Stop();

@@ -6,6 +6,9 @@
 
 namespace Zent::Host {
 
+// Fixed text: the log line's form "<UTC time> <level name> <module> <text>" and the level
+// names are read by programs that follow standard error; keep them exactly as they are.
+
 namespace {
 
 std::string LevelName(std::int32_t level) {

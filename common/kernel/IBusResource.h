@@ -2,7 +2,7 @@
 
 // The message bus: subscriptions by type number, and sending.
 //
-//     bus->Subscribe(subscriber, 321);
+//     bus->Subscribe(subscriber, CRegisterTimeEvent::kType);
 //     bus->Send(reply, userContext);   // delivered later, on the bus's own threads
 
 #include <cstdint>

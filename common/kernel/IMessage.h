@@ -3,7 +3,7 @@
 // Every message that travels on the agent's bus.
 //
 //     std::shared_ptr<IMessage> request = ...;
-//     switch (request->GetType()) { case 321: ... }
+//     switch (request->GetType()) { case CRegisterTimeEvent::kType: ... }
 //     log << request->GetTypeName();
 //     bool same = stored->IsEqual(request);   // same type and equal content
 //

@@ -2,7 +2,8 @@
 
 // What the bus delivers to: a module's queueing subscriber.
 //
-//     bus->Subscribe(subscriber, 321);   // later: subscriber->OnMessage(message, context)
+//     bus->Subscribe(subscriber, CRegisterTimeEvent::kType);
+//     // later: subscriber->OnMessage(message, context)
 
 #include <functional>
 #include <memory>

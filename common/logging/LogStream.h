@@ -44,8 +44,6 @@ public:
     // Writes the collected text, if any, as one line and empties the buffer.
     void Flush();
 
-    std::int32_t GetLevel() const { return level_; }
-
 private:
     std::shared_ptr<::Zent::Common::Kernel::ILoggerResource> logger_;
     std::int32_t level_;

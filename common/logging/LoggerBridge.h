@@ -32,8 +32,6 @@ public:
     LogStream Detail() const { return Make(detail_); }
     LogStream Error() const { return Make(error_); }
 
-    const std::string& GetPrefix() const { return prefix_; }
-
 private:
     LogStream Make(const StreamFactory& factory) const;
 

@@ -20,6 +20,7 @@ public:
     void SetReadOnly() { readOnly_.store(true, std::memory_order_release); }
     // Throws std::runtime_error "Message is read only" once SetReadOnly was called.
     void CheckWritable() const {
+        // Fixed text: other programs match it; keep it exactly as it is.
         if (IsReadOnly()) throw std::runtime_error("Message is read only");
     }
 

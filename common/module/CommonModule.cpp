@@ -14,6 +14,7 @@ std::shared_ptr<Resource> Acquire(Kernel::IResourceProvider& provider, int numbe
                                   const char* interfaceName) {
     auto resource = std::dynamic_pointer_cast<Resource>(provider.GetResource(number));
     if (!resource) {
+        // Fixed text: other programs match it; keep it exactly as it is.
         throw std::runtime_error(std::string("Bad cast to Zent::Common::Kernel::") + interfaceName);
     }
     return resource;
@@ -152,6 +153,7 @@ void CCommonModule::CMessageProcessorThreadHolder::ProcessingLoop() {
             } catch (const std::exception& e) {
                 module_.Log(4) << e.what();
             } catch (...) {
+                // Fixed text: other programs match it; keep it exactly as it is.
                 module_.Log(4) << "Unknown exception while processing a message";
             }
         }
@@ -159,6 +161,7 @@ void CCommonModule::CMessageProcessorThreadHolder::ProcessingLoop() {
         subscriber_->ConsumerInterrupted();
         const std::size_t left = subscriber_->QueuedCount();
         if (left > 0) {
+            // Fixed text: other programs match it; keep it exactly as it is.
             module_.Log(1) << "There were " << left << " messages left unprocessed in a queue";
         }
     }

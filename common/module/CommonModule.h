@@ -27,6 +27,7 @@
 
 #include "common/kernel/IBusResource.h"
 #include "common/kernel/IConfigurationResource.h"
+#include "common/kernel/IIdGeneratorResource.h"
 #include "common/kernel/ILoggerResource.h"
 #include "common/kernel/IModule.h"
 #include "common/kernel/IResource.h"

@@ -5,7 +5,8 @@
 //     class CPingProcessor : public IMessageProcessor {
 //         void Process(std::shared_ptr<IMessage> message) override { ... }
 //     };
-//     module.RegisterMessageProcessor({321, 323}, std::make_shared<CPingProcessor>());
+//     module.RegisterMessageProcessor({CPing::kType, CPingAll::kType},
+//                                    std::make_shared<CPingProcessor>());
 
 #include <memory>
 

@@ -12,6 +12,7 @@ CReplyProcessor::CReplyProcessor(std::shared_ptr<Kernel::IBusResource> bus,
 
 void CReplyProcessor::Process(std::shared_ptr<Kernel::IMessage> message) {
     auto response = std::dynamic_pointer_cast<CResponse>(message);
+    // Fixed text: other programs match it; keep it exactly as it is.
     if (!response) throw std::runtime_error("Bad cast to Zent::Common::Module::CResponse");
     boost::lock_guard lock(lock_);
     const auto found = waiting_.find(response->GetRequestId());

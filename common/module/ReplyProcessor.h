@@ -17,7 +17,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "common/kernel/IBusResource.h"
-#include "common/kernel/IConfigurationResource.h"
+#include "common/kernel/IIdGeneratorResource.h"
 #include "common/module/MessageProcessor.h"
 #include "common/module/Response.h"
 

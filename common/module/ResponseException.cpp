@@ -13,6 +13,7 @@ std::int32_t CResponseException::GetType() const {
 }
 
 std::string CResponseException::GetTypeName() const {
+    // Fixed text: other programs match it; keep it exactly as it is.
     return "CResponseException";
 }
 

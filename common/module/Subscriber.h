@@ -8,7 +8,7 @@
 // without one.
 //
 //     auto subscriber = std::make_shared<CSubscriber>("SchedulerModule", startThread);
-//     bus->Subscribe(subscriber, 321);
+//     bus->Subscribe(subscriber, CRegisterTimeEvent::kType);
 //     // processing thread:
 //     CSubscriber::Delivery delivery;
 //     while (subscriber->TakeDelivery(delivery)) processor->Process(delivery.message);

@@ -42,11 +42,13 @@ void CSystemUser::GetAccessRightsMatrix(std::vector<AccessRight>& rights, bool w
     columnIds.clear();
     matrix.clear();
     if (withMatrix) {
+        // Fixed text: other programs match it; keep it exactly as it is.
         throw std::runtime_error("Access rights matrix is not available for system user");
     }
 }
 
 std::string CSystemUser::ToJson() const {
+    // Fixed text: other programs parse this JSON form; keep it exactly as it is.
     std::string json = "{ \"name\" : \"" + GetName() + "\", \"uuid\" : \"" + GetUuid() +
                        "\", \"accessRights\" : [ ";
     for (std::size_t i = 0; i < accessRights_.size(); ++i) {

@@ -17,6 +17,7 @@ namespace Zent::Common::Security {
 
 class CSystemUser : public IUser {
 public:
+    // Fixed text: other programs match these; keep them exactly as they are.
     static constexpr std::string_view kName = "system-user";
     static constexpr std::string_view kUuid = "00000000-0000-0000-7002-000000000001";
 

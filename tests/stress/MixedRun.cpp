@@ -50,9 +50,9 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include "common/message/scheduler/GetRemainingTimeBySpecRequest.h"
 #include "common/message/scheduler/GetRemainingTimeByUserDataRequest.h"
 #include "common/message/scheduler/GetTimeZoneDetailsRequest.h"
-#include "common/message/scheduler/MessageTypes.h"
 #include "common/message/scheduler/RegisterSleepEvent.h"
 #include "common/message/scheduler/RegisterTimeEvent.h"
+#include "common/message/scheduler/SchedulerRequests.h"
 #include "common/message/scheduler/UnregisterTimeEvent.h"
 #include "common/message/scheduler/ValidateTimeEvent.h"
 #include "common/module/Response.h"
@@ -68,7 +68,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace Kernel = Zent::Common::Kernel;
 namespace Messages = Zent::Common::Message::Scheduler;
-namespace Type = Zent::Common::Message::Scheduler::MessageType;
 using boost::posix_time::hours;
 using boost::posix_time::ptime;
 using boost::posix_time::seconds;
@@ -105,20 +104,25 @@ struct RequestKind {
     const char* name;
 };
 constexpr std::array<RequestKind, 11> kKinds = {{
-    {Type::GetNextTimeRangeRequest, Type::GetNextTimeRangeResponse, "GetNextTimeRange"},
-    {Type::GetRemainingTimeBySpecRequest, Type::GetRemainingTimeResponse, "GetRemainingTimeBySpec"},
-    {Type::GetRemainingTimeByUserDataRequest, Type::GetRemainingTimeResponse,
-     "GetRemainingTimeByUserData"},
-    {Type::RegisterSleepEvent, 0, "RegisterSleepEvent"},
-    {Type::RegisterTimeEvent, Type::RegisterTimeEventResponse, "RegisterTimeEvent"},
-    {Type::UnregisterTimeEvent, 0, "UnregisterTimeEvent"},
-    {Type::ValidateTimeEvent, Type::ValidateTimeEventResponse, "ValidateTimeEvent"},
-    {Type::GetLastTickRequest, Type::GetLastTickResponse, "GetLastTick"},
-    {Type::GetAllTimeZoneDetailsRequest, Type::GetAllTimeZoneDetailsResponse,
-     "GetAllTimeZoneDetails"},
-    {Type::GetTimeZoneDetailsRequest, Type::GetTimeZoneDetailsResponse, "GetTimeZoneDetails"},
-    {Type::GetNextOccurrencesByUserDataRequest, Type::GetNextOccurrencesByUserDataResponse,
-     "GetNextOccurrencesByUserData"},
+    {Messages::CGetNextTimeRangeRequest::kType, Messages::CGetNextTimeRangeResponse::kType,
+     "GetNextTimeRange"},
+    {Messages::CGetRemainingTimeBySpecRequest::kType, Messages::CGetRemainingTimeResponse::kType,
+     "GetRemainingTimeBySpec"},
+    {Messages::CGetRemainingTimeByUserDataRequest::kType,
+     Messages::CGetRemainingTimeResponse::kType, "GetRemainingTimeByUserData"},
+    {Messages::CRegisterSleepEvent::kType, 0, "RegisterSleepEvent"},
+    {Messages::CRegisterTimeEvent::kType, Messages::CRegisterTimeEventResponse::kType,
+     "RegisterTimeEvent"},
+    {Messages::CUnregisterTimeEvent::kType, 0, "UnregisterTimeEvent"},
+    {Messages::CValidateTimeEvent::kType, Messages::CValidateTimeEventResponse::kType,
+     "ValidateTimeEvent"},
+    {Messages::CGetLastTickRequest::kType, Messages::CGetLastTickResponse::kType, "GetLastTick"},
+    {Messages::CGetAllTimeZoneDetailsRequest::kType,
+     Messages::CGetAllTimeZoneDetailsResponse::kType, "GetAllTimeZoneDetails"},
+    {Messages::CGetTimeZoneDetailsRequest::kType, Messages::CGetTimeZoneDetailsResponse::kType,
+     "GetTimeZoneDetails"},
+    {Messages::CGetNextOccurrencesByUserDataRequest::kType,
+     Messages::CGetNextOccurrencesByUserDataResponse::kType, "GetNextOccurrencesByUserData"},
 }};
 
 std::size_t KindIndex(std::int32_t type) {
@@ -1125,7 +1129,7 @@ private:
     void OnSlotTick(const CTag& tick, const Kernel::UserContextPtr& context) {
         const std::uint32_t slot = tick.Key();
         const std::uint32_t id = tick.Id();
-        if (slot >= slotCount_ || records_[id].type != Type::RegisterTimeEvent) {
+        if (slot >= slotCount_ || records_[id].type != Messages::CRegisterTimeEvent::kType) {
             Violation("foreign tick", Text("a tick carries the user data of request ", id,
                                            " (slot ", slot, "), which registered nothing"));
             return;

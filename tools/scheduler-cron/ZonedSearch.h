@@ -32,8 +32,6 @@ class ZonedSearch {
 public:
     ZonedSearch(std::shared_ptr<const Scheduler::CCronTab> tab, Zone zone);
 
-    const Zone& GetZone() const { return zone_; }
-
     // Hands at most `count` occurrences at or after the UTC instant `from` (its fraction of
     // a second dropped) to `visit`, earliest first; fewer when the matches run out before
     // 2100. Nothing is collected, so a large count costs no memory.

@@ -36,8 +36,8 @@
 #include "tools/scheduler-host/JsonMessages.h"
 #include "tools/scheduler-host/JsonUserData.h"
 #include "tools/scheduler-host/Lifecycle.h"
-#include "tools/scheduler-host/NamedUser.h"
 #include "tools/scheduler-host/TimeText.h"
+#include "tools/scheduler-host/UserDirectory.h"
 
 namespace Zent::Tools::SchedulerHost {
 

@@ -7,6 +7,10 @@
 
 namespace Zent::Tools::SchedulerHost {
 
+// Fixed text: the JSON field names, kinds, control names and error texts in this file are
+// the serve protocol (docs/host-protocol.md) that clients match; keep them exactly as they
+// are.
+
 namespace {
 
 ErrorDescription Localized(std::string className, const Common::Module::CLocalizedException& e) {

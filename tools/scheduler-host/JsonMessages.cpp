@@ -11,31 +11,19 @@
 #include <google/protobuf/util/type_resolver.h>
 #include <google/protobuf/util/type_resolver_util.h>
 
-#include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
-#include "common/message/scheduler/GetAllTimeZoneDetailsResponse.h"
-#include "common/message/scheduler/GetLastTickRequest.h"
-#include "common/message/scheduler/GetLastTickResponse.h"
-#include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
-#include "common/message/scheduler/GetNextOccurrencesByUserDataResponse.h"
-#include "common/message/scheduler/GetNextTimeRangeRequest.h"
-#include "common/message/scheduler/GetNextTimeRangeResponse.h"
-#include "common/message/scheduler/GetRemainingTimeBySpecRequest.h"
-#include "common/message/scheduler/GetRemainingTimeByUserDataRequest.h"
-#include "common/message/scheduler/GetRemainingTimeResponse.h"
-#include "common/message/scheduler/GetTimeZoneDetailsRequest.h"
-#include "common/message/scheduler/GetTimeZoneDetailsResponse.h"
-#include "common/message/scheduler/RegisterSleepEvent.h"
-#include "common/message/scheduler/RegisterTimeEvent.h"
-#include "common/message/scheduler/UnregisterTimeEvent.h"
-#include "common/message/scheduler/ValidateTimeEvent.h"
+#include "common/message/scheduler/SchedulerRequests.h"
 #include "common/module/ResponseException.h"
 #include "tools/scheduler-host/ErrorReply.h"
 #include "tools/scheduler-host/JsonText.h"
 #include "tools/scheduler-host/JsonUserData.h"
-#include "tools/scheduler-host/NamedUser.h"
 #include "tools/scheduler-host/TimeText.h"
+#include "tools/scheduler-host/UserDirectory.h"
 
 namespace Zent::Tools::SchedulerHost {
+
+// Fixed text: the JSON field names, kinds, control names and error texts in this file are
+// the serve protocol (docs/host-protocol.md) that clients match; keep them exactly as they
+// are.
 
 namespace {
 
@@ -177,6 +165,115 @@ private:
     const boost::json::object& object_;
 };
 
+// How each request reads from its JSON object: the fields it accepts and how it takes them.
+// Every request of the catalogue needs one; a missing one does not compile.
+template <class Request>
+struct JsonForm;
+
+template <>
+struct JsonForm<Messages::CGetNextTimeRangeRequest> {
+    static std::vector<std::string> Fields() { return {"ranges", "fromTime"}; }
+    static void Read(Messages::CGetNextTimeRangeRequest& request, const CRequestFields& fields) {
+        request.SetRanges(fields.Ranges("ranges"));
+        request.SetFromTime(fields.RecordOf<UTCTime>("fromTime"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CGetRemainingTimeBySpecRequest> {
+    static std::vector<std::string> Fields() { return {"timeEvent"}; }
+    static void Read(Messages::CGetRemainingTimeBySpecRequest& request,
+                     const CRequestFields& fields) {
+        request.SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CGetRemainingTimeByUserDataRequest> {
+    static std::vector<std::string> Fields() { return {"userData"}; }
+    static void Read(Messages::CGetRemainingTimeByUserDataRequest& request,
+                     const CRequestFields& fields) {
+        request.SetUserData(fields.UserData("userData"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CRegisterSleepEvent> {
+    static std::vector<std::string> Fields() { return {"sleepSeconds", "userData"}; }
+    static void Read(Messages::CRegisterSleepEvent& request, const CRequestFields& fields) {
+        request.SetSleepSeconds(static_cast<std::uint32_t>(
+            fields.Unsigned("sleepSeconds", std::numeric_limits<std::uint32_t>::max())));
+        request.SetUserData(fields.UserData("userData"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CRegisterTimeEvent> {
+    static std::vector<std::string> Fields() { return {"timeEvent", "userData"}; }
+    static void Read(Messages::CRegisterTimeEvent& request, const CRequestFields& fields) {
+        request.SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+        request.SetUserData(fields.UserData("userData"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CUnregisterTimeEvent> {
+    static std::vector<std::string> Fields() { return {"userData"}; }
+    static void Read(Messages::CUnregisterTimeEvent& request, const CRequestFields& fields) {
+        request.SetUserData(fields.UserData("userData"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CValidateTimeEvent> {
+    static std::vector<std::string> Fields() { return {"timeEvent", "timeZoneSlack"}; }
+    static void Read(Messages::CValidateTimeEvent& request, const CRequestFields& fields) {
+        request.SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+        request.SetTimeZoneSlack(fields.Bool("timeZoneSlack"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CGetLastTickRequest> {
+    static std::vector<std::string> Fields() { return {"timeEvent"}; }
+    static void Read(Messages::CGetLastTickRequest& request, const CRequestFields& fields) {
+        request.SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CGetAllTimeZoneDetailsRequest> {
+    static std::vector<std::string> Fields() { return {"localeName"}; }
+    static void Read(Messages::CGetAllTimeZoneDetailsRequest& request,
+                     const CRequestFields& fields) {
+        request.SetLocaleName(fields.String("localeName"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CGetTimeZoneDetailsRequest> {
+    static std::vector<std::string> Fields() {
+        return {"localeName", "timeZoneId", "atTime", "translatorFlag"};
+    }
+    static void Read(Messages::CGetTimeZoneDetailsRequest& request, const CRequestFields& fields) {
+        request.SetLocaleName(fields.String("localeName"));
+        request.SetTimeZoneId(fields.String("timeZoneId"));
+        request.SetAtTime(fields.RecordOf<UTCTime>("atTime"));
+        request.SetTranslatorFlag(fields.Bool("translatorFlag"));
+    }
+};
+
+template <>
+struct JsonForm<Messages::CGetNextOccurrencesByUserDataRequest> {
+    static std::vector<std::string> Fields() { return {"fromTime", "count", "userData"}; }
+    static void Read(Messages::CGetNextOccurrencesByUserDataRequest& request,
+                     const CRequestFields& fields) {
+        request.SetFromTime(fields.RecordOf<UTCTime>("fromTime"));
+        request.SetCount(fields.Unsigned("count", std::uint64_t{1} << 53));
+        request.SetUserData(fields.UserData("userData"));
+    }
+};
+
 struct RequestKind {
     std::int32_t type;
     std::vector<std::string> fields;
@@ -184,107 +281,21 @@ struct RequestKind {
     MessagePtr (*build)(std::uint32_t id, const CRequestFields& fields);
 };
 
+// The requests of the catalogue, in its order.
 const std::vector<RequestKind>& Kinds() {
-    static const std::vector<RequestKind> kinds = {
-        {Messages::CGetNextTimeRangeRequest::kType,
-         {"ranges", "fromTime"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CGetNextTimeRangeRequest>(id);
-             request->SetRanges(fields.Ranges("ranges"));
-             request->SetFromTime(fields.RecordOf<UTCTime>("fromTime"));
-             return request;
-         }},
-        {Messages::CGetRemainingTimeBySpecRequest::kType,
-         {"timeEvent"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CGetRemainingTimeBySpecRequest>(id);
-             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
-             return request;
-         }},
-        {Messages::CGetRemainingTimeByUserDataRequest::kType,
-         {"userData"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CGetRemainingTimeByUserDataRequest>(id);
-             request->SetUserData(fields.UserData("userData"));
-             return request;
-         }},
-        {Messages::CRegisterSleepEvent::kType,
-         {"sleepSeconds", "userData"},
-         false,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CRegisterSleepEvent>(id);
-             request->SetSleepSeconds(static_cast<std::uint32_t>(
-                 fields.Unsigned("sleepSeconds", std::numeric_limits<std::uint32_t>::max())));
-             request->SetUserData(fields.UserData("userData"));
-             return request;
-         }},
-        {Messages::CRegisterTimeEvent::kType,
-         {"timeEvent", "userData"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CRegisterTimeEvent>(id);
-             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
-             request->SetUserData(fields.UserData("userData"));
-             return request;
-         }},
-        {Messages::CUnregisterTimeEvent::kType,
-         {"userData"},
-         false,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CUnregisterTimeEvent>(id);
-             request->SetUserData(fields.UserData("userData"));
-             return request;
-         }},
-        {Messages::CValidateTimeEvent::kType,
-         {"timeEvent", "timeZoneSlack"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CValidateTimeEvent>(id);
-             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
-             request->SetTimeZoneSlack(fields.Bool("timeZoneSlack"));
-             return request;
-         }},
-        {Messages::CGetLastTickRequest::kType,
-         {"timeEvent"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CGetLastTickRequest>(id);
-             request->SetTimeEvent(fields.RecordOf<TimeEvent>("timeEvent"));
-             return request;
-         }},
-        {Messages::CGetAllTimeZoneDetailsRequest::kType,
-         {"localeName"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CGetAllTimeZoneDetailsRequest>(id);
-             request->SetLocaleName(fields.String("localeName"));
-             return request;
-         }},
-        {Messages::CGetTimeZoneDetailsRequest::kType,
-         {"localeName", "timeZoneId", "atTime", "translatorFlag"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CGetTimeZoneDetailsRequest>(id);
-             request->SetLocaleName(fields.String("localeName"));
-             request->SetTimeZoneId(fields.String("timeZoneId"));
-             request->SetAtTime(fields.RecordOf<UTCTime>("atTime"));
-             request->SetTranslatorFlag(fields.Bool("translatorFlag"));
-             return request;
-         }},
-        {Messages::CGetNextOccurrencesByUserDataRequest::kType,
-         {"fromTime", "count", "userData"},
-         true,
-         [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
-             auto request = std::make_shared<Messages::CGetNextOccurrencesByUserDataRequest>(id);
-             request->SetFromTime(fields.RecordOf<UTCTime>("fromTime"));
-             request->SetCount(fields.Unsigned("count", std::uint64_t{1} << 53));
-             request->SetUserData(fields.UserData("userData"));
-             return request;
-         }},
-    };
+    static const std::vector<RequestKind> kinds = [] {
+        std::vector<RequestKind> list;
+        Messages::SchedulerRequests::ForEach([&list]<class Entry>() {
+            using Request = typename Entry::Request;
+            list.push_back({Request::kType, JsonForm<Request>::Fields(), Entry::kAnswered,
+                            [](std::uint32_t id, const CRequestFields& fields) -> MessagePtr {
+                                auto request = std::make_shared<Request>(id);
+                                JsonForm<Request>::Read(*request, fields);
+                                return request;
+                            }});
+        });
+        return list;
+    }();
     return kinds;
 }
 
@@ -416,9 +427,9 @@ void AddResponseFields(CJsonObjectWriter& line, const IMessage& message) {
 JsonRequest RequestFromJson(const boost::json::object& object) {
     const value* type = object.if_contains("type");
     if (type == nullptr) {
-        throw std::invalid_argument(
-            "missing \"type\": a type number such as 321 or a request name such as "
-            "\"RegisterTimeEvent\"");
+        throw std::invalid_argument("missing \"type\": a type number such as " +
+                                    std::to_string(Messages::CRegisterTimeEvent::kType) +
+                                    " or a request name such as \"RegisterTimeEvent\"");
     }
     const RequestKind& kind = FindKind(*type);
 
@@ -513,9 +524,7 @@ const std::vector<RequestType>& RequestTypes() {
 }
 
 bool IsSchedulerRequest(std::int32_t type) {
-    const auto& kinds = Kinds();
-    return std::any_of(kinds.begin(), kinds.end(),
-                       [type](const RequestKind& kind) { return kind.type == type; });
+    return Messages::SchedulerRequests::Contains(type);
 }
 
 std::optional<std::string> MessageToJson(const MessagePtr& message,

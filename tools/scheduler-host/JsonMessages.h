@@ -54,7 +54,8 @@ struct JsonRequest {
     std::uint32_t id = 0;
     // The requester's user name; none: a context without a user.
     std::optional<std::string> user;
-    // False for the two requests the scheduler never answers (320 and 323).
+    // False for the two requests the scheduler never answers (CRegisterSleepEvent,
+    // CUnregisterTimeEvent).
     bool answered = true;
 };
 

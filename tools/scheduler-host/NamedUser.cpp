@@ -5,10 +5,13 @@
 #include <boost/uuid/name_generator_sha1.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
-#include "common/security/UserContext.h"
 #include "tools/scheduler-host/JsonText.h"
 
 namespace Zent::Tools::SchedulerHost {
+
+// Fixed text: the JSON field names, kinds, control names and error texts in this file are
+// the serve protocol (docs/host-protocol.md) that clients match; keep them exactly as they
+// are.
 
 namespace {
 
@@ -43,22 +46,6 @@ std::string CNamedUser::ToJson() const {
         .AddString("uuid", uuid_)
         .AddRaw("accessRights", "[]")
         .Text();
-}
-
-Common::Kernel::UserContextPtr CUserDirectory::ContextOf(const std::string& name) {
-    std::lock_guard lock(lock_);
-    auto& context = contexts_[name];
-    if (!context) {
-        context =
-            std::make_shared<Common::Security::CUserContext>(std::make_shared<CNamedUser>(name));
-    }
-    return context;
-}
-
-std::string UserNameOf(const Common::Kernel::UserContextPtr& context) {
-    if (!context) return {};
-    const auto user = context->GetUser();
-    return user ? user->GetName() : std::string();
 }
 
 }  // namespace Zent::Tools::SchedulerHost

@@ -1,23 +1,17 @@
 #pragma once
 
-// The requesters on whose behalf scheduler-host sends its requests: users known only by
-// a name, and one user context per name.
+// A requester on whose behalf scheduler-host sends its requests: a user known only by a
+// name (CUserDirectory hands out one context per name).
 //
-//     CUserDirectory users;
-//     host.Send(request, users.ContextOf("alice"));
-//     // a reply or tick carries that context back:
-//     UserNameOf(context);   // "alice"; empty for a context without a user
+//     auto alice = std::make_shared<CNamedUser>("alice");
 //
 // A named user has a UUID derived from its name (the same in every run), no access rights
 // and no access-rights matrix.
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "common/kernel/ISubscriber.h"
 #include "common/security/IUser.h"
 
 namespace Zent::Tools::SchedulerHost {
@@ -45,18 +39,5 @@ private:
     const std::string name_;
     const std::string uuid_;
 };
-
-// One user context per name, made on first use. Thread-safe.
-class CUserDirectory {
-public:
-    Common::Kernel::UserContextPtr ContextOf(const std::string& name);
-
-private:
-    std::mutex lock_;
-    std::map<std::string, Common::Kernel::UserContextPtr> contexts_;
-};
-
-// The name of the context's user; empty for a null context or one without a user.
-std::string UserNameOf(const Common::Kernel::UserContextPtr& context);
 
 }  // namespace Zent::Tools::SchedulerHost

@@ -26,9 +26,13 @@
 #include "tools/scheduler-host/JsonMessages.h"
 #include "tools/scheduler-host/JsonText.h"
 #include "tools/scheduler-host/Lifecycle.h"
-#include "tools/scheduler-host/NamedUser.h"
+#include "tools/scheduler-host/UserDirectory.h"
 
 namespace Zent::Tools::SchedulerHost {
+
+// Fixed text: the JSON field names, kinds, control names and error texts in this file are
+// the serve protocol (docs/host-protocol.md) that clients match; keep them exactly as they
+// are.
 
 namespace {
 

@@ -14,13 +14,13 @@
 
 #include "common/kernel/IMessage.h"
 #include "common/message/Request.h"
-#include "common/message/scheduler/MessageTypes.h"
 
 namespace Zent::Common::Message::Scheduler {
 
 class CGetAllTimeZoneDetailsRequest : public CRequest {
 public:
-    static constexpr std::int32_t kType = MessageType::GetAllTimeZoneDetailsRequest;
+    // The bus type number; other modules send and match it, so it never changes.
+    static constexpr std::int32_t kType = 632;
 
     using CRequest::CRequest;
 

@@ -16,7 +16,6 @@
 
 #include "common/kernel/IMessage.h"
 #include "common/message/Request.h"
-#include "common/message/scheduler/MessageTypes.h"
 #include "datadefinition/Common.pb.h"
 #include "datadefinition/Scheduler.pb.h"
 
@@ -24,7 +23,8 @@ namespace Zent::Common::Message::Scheduler {
 
 class CGetNextTimeRangeRequest : public CRequest {
 public:
-    static constexpr std::int32_t kType = MessageType::GetNextTimeRangeRequest;
+    // The bus type number; other modules send and match it, so it never changes.
+    static constexpr std::int32_t kType = 315;
 
     using CRequest::CRequest;
 

@@ -15,14 +15,14 @@
 
 #include "common/kernel/IMessage.h"
 #include "common/message/Request.h"
-#include "common/message/scheduler/MessageTypes.h"
 #include "datadefinition/Common.pb.h"
 
 namespace Zent::Common::Message::Scheduler {
 
 class CGetTimeZoneDetailsRequest : public CRequest {
 public:
-    static constexpr std::int32_t kType = MessageType::GetTimeZoneDetailsRequest;
+    // The bus type number; other modules send and match it, so it never changes.
+    static constexpr std::int32_t kType = 634;
 
     using CRequest::CRequest;
 

@@ -15,14 +15,14 @@
 
 #include "common/kernel/IMessage.h"
 #include "common/message/Response.h"
-#include "common/message/scheduler/MessageTypes.h"
 #include "datadefinition/Common.pb.h"
 
 namespace Zent::Common::Message::Scheduler {
 
 class CGetTimeZoneDetailsResponse : public Message::CResponse {
 public:
-    static constexpr std::int32_t kType = MessageType::GetTimeZoneDetailsResponse;
+    // The bus type number; other modules send and match it, so it never changes.
+    static constexpr std::int32_t kType = 635;
 
     using Message::CResponse::CResponse;
 

@@ -15,14 +15,14 @@
 
 #include "common/kernel/IMessage.h"
 #include "common/message/Request.h"
-#include "common/message/scheduler/MessageTypes.h"
 #include "datadefinition/Scheduler.pb.h"
 
 namespace Zent::Common::Message::Scheduler {
 
 class CRegisterTimeEvent : public CRequest {
 public:
-    static constexpr std::int32_t kType = MessageType::RegisterTimeEvent;
+    // The bus type number; other modules send and match it, so it never changes.
+    static constexpr std::int32_t kType = 321;
 
     using CRequest::CRequest;
 

@@ -13,13 +13,13 @@
 
 #include "common/kernel/IMessage.h"
 #include "common/message/Request.h"
-#include "common/message/scheduler/MessageTypes.h"
 
 namespace Zent::Common::Message::Scheduler {
 
 class CUnregisterTimeEvent : public CRequest {
 public:
-    static constexpr std::int32_t kType = MessageType::UnregisterTimeEvent;
+    // The bus type number; other modules send and match it, so it never changes.
+    static constexpr std::int32_t kType = 323;
 
     using CRequest::CRequest;
 

@@ -10,13 +10,13 @@
 
 #include "common/kernel/IMessage.h"
 #include "common/message/Response.h"
-#include "common/message/scheduler/MessageTypes.h"
 
 namespace Zent::Common::Message::Scheduler {
 
 class CValidateTimeEventResponse : public Message::CResponse {
 public:
-    static constexpr std::int32_t kType = MessageType::ValidateTimeEventResponse;
+    // The bus type number; other modules send and match it, so it never changes.
+    static constexpr std::int32_t kType = 325;
 
     using Message::CResponse::CResponse;
 
