@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <chrono>
 #include <functional>
 #include <future>
 #include <map>
-#include <mutex>
 #include <new>
 #include <set>
 #include <thread>
@@ -42,10 +42,19 @@ ptime T(const std::string& text) {
 UTCTime Utc(const std::string& text) {
     return ToUtcTime(T(text));
 }
-TimeEvent Event(const std::string& text, bool utc = true) {
+// A time event; start and end are UTC texts ("": none), an occurrence limit below 0 is none.
+TimeEvent Event(const std::string& text, bool utc = true, const std::string& start = "",
+                const std::string& end = "", std::int64_t occurrences = -1, int delay = 0) {
     TimeEvent event;
     event.set_timespecification(text);
     event.set_utclocal(utc);
+    if (!start.empty()) *event.mutable_starttime() = Utc(start);
+    if (!end.empty()) *event.mutable_range()->mutable_rangedefinitionendtime() = Utc(end);
+    if (occurrences >= 0) {
+        event.mutable_range()->set_rangedefinitionoccurences(
+            static_cast<std::uint32_t>(occurrences));
+    }
+    if (delay != 0) event.set_delay(delay);
     return event;
 }
 std::shared_ptr<CTextMessage> Data(const std::string& text) {
@@ -82,10 +91,7 @@ private:
 class CStoppedClock : public IClock {
 public:
     explicit CStoppedClock(ptime wall) : wall_(wall) {}
-    ptime UniversalTime() const override {
-        std::lock_guard lock(mutex_);
-        return wall_;
-    }
+    ptime UniversalTime() const override { return wall_; }
     boost::posix_time::time_duration UtcOffset(ptime) const override { return {}; }
     std::chrono::nanoseconds SteadyTime() const override { return {}; }
     std::unique_ptr<IWallClockWatch> WatchWallClock() const override {
@@ -93,16 +99,12 @@ public:
     }
     // Sets the wall clock (the steady clock stays) and wakes the watches.
     void Set(ptime wall) {
-        {
-            std::lock_guard lock(mutex_);
-            wall_ = wall;
-        }
+        wall_ = wall;
         watched_.Jump(seconds(0));
     }
 
 private:
-    mutable std::mutex mutex_;
-    ptime wall_;
+    std::atomic<ptime> wall_;
     CAdjustableClock watched_;  // lends its watches
 };
 
@@ -169,9 +171,7 @@ TEST_F(TimeSchedulerTest, EverySecondEventsTickOnTheSecondUpToTheirLimitOrEndUnt
     const ptime first = StartAlignedToSecond() + seconds(1);
     auto context = std::make_shared<Common::Security::CUserContext>();
     Add(Event("* * * * * ?"), "every", context);
-    TimeEvent three = Event("* * * * * ?");
-    three.mutable_range()->set_rangedefinitionoccurences(3);
-    Add(three, "three");
+    Add(Event("* * * * * ?", true, "", "", 3), "three");
     TimeEvent ends = Event("* * * * * ?");  // an end on an occurrence still ticks it
     *ends.mutable_range()->mutable_rangedefinitionendtime() = ToUtcTime(first + seconds(1));
     Add(ends, "ends");
@@ -188,15 +188,12 @@ TEST_F(TimeSchedulerTest, EverySecondEventsTickOnTheSecondUpToTheirLimitOrEndUnt
         EXPECT_LT(tick.at.time_of_day().fractional_seconds(), 200000) << tick.at;
         EXPECT_EQ(tick.context, tick.userData == "Text:every" ? context : nullptr);
     }
-    const auto from = [&](int count) {
-        std::vector<ptime> expected;
-        for (int i = 0; i < count; ++i)
-            expected.push_back(first + seconds(i));
-        return expected;
-    };
-    EXPECT_EQ(at["Text:every"], from(4));
-    EXPECT_EQ(at["Text:three"], from(3));
-    EXPECT_EQ(at["Text:ends"], from(2));
+    std::vector<ptime> expected{first, first + seconds(1), first + seconds(2), first + seconds(3)};
+    EXPECT_EQ(at["Text:every"], expected);
+    expected.pop_back();
+    EXPECT_EQ(at["Text:three"], expected);
+    expected.pop_back();
+    EXPECT_EQ(at["Text:ends"], expected);
     EXPECT_EQ(scheduler->EventCount(), 1u);
 }
 
@@ -205,9 +202,8 @@ TEST_F(TimeSchedulerTest, AnOccurrenceInTheSecondTheClockStandsOnTicksInIt) {
     const auto stopped = std::make_shared<CStoppedClock>(T("2031-01-01 12:00:00"));
     ScopedClock useStopped(stopped);
     Create({});
-    TimeEvent once = Event("0 * * * * ?");
-    once.mutable_range()->set_rangedefinitionoccurences(1);
-    EXPECT_EQ(scheduler->GetLastTick(once), T("2031-01-01 12:00:00"));
+    EXPECT_EQ(scheduler->GetLastTick(Event("0 * * * * ?", true, "", "", 1)),
+              T("2031-01-01 12:00:00"));
     // The timer delivers it; the registering call does not.
     const auto registering = std::this_thread::get_id();
     std::atomic<int> onRegisteringThread = 0;
@@ -264,8 +260,7 @@ TEST_F(TimeSchedulerTest, TheFirstTickIsPlannedFromTheClockAndTheStart) {
         SCOPED_TRACE(c.now);
         clock->SetUtcOffset(hours(c.utcOffsetHours));
         StartAt(T(c.now));
-        TimeEvent event = Event(c.text, c.utc);
-        if (*c.storedStart) *event.mutable_starttime() = Utc(c.storedStart);
+        const TimeEvent event = Event(c.text, c.utc, c.storedStart);
         Add(event, "planned");
         ptime next;
         EXPECT_EQ(scheduler->GetRemainingTimeByUserData(Data("planned"), next), c.remaining);
@@ -307,54 +302,45 @@ TEST_F(TimeSchedulerTest, EqualUserDataReplacesTheOlderRegistration) {
 }
 
 TEST_F(TimeSchedulerTest, AFailedRegistrationChangesNothingAndUsesNoId) {
-    StartAt(T("2031-01-01 00:00:10"));
-    Add(Event("0 0 * * * ?"), "kept");
-    TimeEvent past = Event("0 0 0 1 1 ? 2030");
-    *past.mutable_starttime() = Utc("2029-06-01 00:00:00");
-    TimeEvent never = Event("0 0 * * * ?");
-    *never.mutable_range()->mutable_rangedefinitionendtime() = Utc("2030-01-01 00:00:00");
-    TimeEvent noTicks = Event("0 0 * * * ?");
-    noTicks.mutable_range()->set_rangedefinitionoccurences(0);
-    TimeEvent wideDelay = Event("0 0 * * * ?");
-    wideDelay.set_delay(7200);
-    const std::pair<TimeEvent, std::string> cases[] = {
-        {past, "Events are in the past"},
-        {never, "The event never occurs"},
-        {noTicks, "No next occurrence event."},
-        {wideDelay, "Delay greater than time inverval between ticks."}};
-    for (const auto& [event, text] : cases) {
-        EXPECT_EQ(Failure([&] { Add(event, "kept"); }), text);
-        EXPECT_EQ(NextTick("kept"), T("2031-01-01 01:00:00")) << text;
-    }
-    EXPECT_THROW(scheduler->AddTab(Crontab("0 0 * * * ?"), Event("0 0 * * * ?"), nullptr, nullptr),
-                 CCrontabNoEventException);
-    EXPECT_THROW(scheduler->RegisterSleepEvent(1, nullptr, nullptr), CCrontabNoEventException);
-    Add(Event("0 15 * * * ?"), "next");
-    EXPECT_EQ(logger->Containing("next occurance of id: 2 at").size(), 1u);
-    EXPECT_EQ(scheduler->EventCount(), 2u);
-}
-
-TEST_F(TimeSchedulerTest, RegistrationsBeyondTheEventLimitAreRefusedUnlessTheyReplace) {
     CTimeScheduler::Options options;
     options.maxEvents = 2;
-    StartAt(T("2031-01-01 10:00:00"), options);
-    Add(Event("0 0 * * * ?"), "hourly");
-    scheduler->RegisterSleepEvent(600, Data("nap"), nullptr);
-    EXPECT_EQ(Failure([&] { Add(Event("0 0 * * * ?"), "third"); }),
-              "Too many registered events: the limit is 2");
+    StartAt(T("2031-01-01 00:00:10"), options);
+    Add(Event("0 0 * * * ?"), "kept");
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { Add(Event("0 0 0 1 1 ? 2030", true, "2029-06-01 00:00:00"), "kept"); },
+         "Events are in the past"},
+        {[&] { Add(Event("0 0 * * * ?", true, "", "2030-01-01 00:00:00"), "kept"); },
+         "The event never occurs"},
+        {[&] { Add(Event("0 0 * * * ?", true, "", "", 0), "kept"); }, "No next occurrence event."},
+        {[&] { Add(Event("0 0 * * * ?", true, "", "", -1, 7200), "kept"); },
+         "Delay greater than time inverval between ticks."},
+        {[&] { scheduler->AddTab(Crontab("0 0 * * * ?"), Event("0 0 * * * ?"), nullptr, {}); },
+         "User data is NULL"},
+        {[&] { scheduler->RegisterSleepEvent(1, nullptr, nullptr); }, "User data is NULL"},
+        {[&] { scheduler->RegisterSleepEvent(600, Data("nap"), nullptr); }, ""},
+        // the registry is full now
+        {[&] { Add(Event("0 0 * * * ?"), "third"); }, "Too many registered events: the limit is 2"},
+        {[&] { scheduler->RegisterSleepEvent(5, Data("third"), nullptr); },
+         "Too many registered events: the limit is 2"},
+    };
+    for (const auto& [call, text] : cases) {
+        EXPECT_EQ(Failure(call), text.empty() ? "nothing thrown" : text);
+        EXPECT_EQ(NextTick("kept"), T("2031-01-01 01:00:00")) << text;
+    }
     EXPECT_THROW(scheduler->RegisterSleepEvent(5, Data("third"), nullptr),
                  CCrontabEventLimitException);
-    Add(Event("0 30 * * * ?"), "hourly");
+    // Replacing needs no room; the refusals used no id.
+    Add(Event("0 30 * * * ?"), "kept");
+    EXPECT_EQ(logger->Containing("next occurance of id: 3 at").size(), 1u);
     scheduler->RegisterSleepEvent(60, Data("nap"), nullptr);
     EXPECT_EQ(scheduler->EventCount(), 2u);
-    EXPECT_EQ(NextTick("hourly"), T("2031-01-01 10:30:00"));
-    EXPECT_EQ(NextTick("nap"), T("2031-01-01 10:01:00"));
+    EXPECT_EQ(NextTick("kept"), T("2031-01-01 00:30:00"));
+    EXPECT_EQ(NextTick("nap"), T("2031-01-01 00:01:10"));
 }
 
 TEST_F(TimeSchedulerTest, ARandomDelayStaysInsideItsWindowAndSpreads) {
     StartAt(T("2031-01-01 10:10:00"));
-    TimeEvent event = Event("0 0 * * * ?");
-    event.set_delay(300);
+    const TimeEvent event = Event("0 0 * * * ?", true, "", "", -1, 300);
     std::set<long> offsets;
     for (int draw = 0; draw < 100; ++draw) {
         Add(event, "spread");
@@ -366,16 +352,24 @@ TEST_F(TimeSchedulerTest, ARandomDelayStaysInsideItsWindowAndSpreads) {
     EXPECT_GT(offsets.size(), 50u);
 }
 
-TEST_F(TimeSchedulerTest, ALocalEventFollowsAChangeOfTheZoneOffset) {
+TEST_F(TimeSchedulerTest, ZoneChangesAndJumpsForwardReplanForTheNewTime) {
     clock->SetUtcOffset(hours(2));
-    StartAt(T("2031-03-03 08:00:00"));
+    StartAt(T("2031-03-03 08:00:10"));
     Add(Event("0 0 12 * * ?", false), "noon");
     Add(Event("0 0 12 * * ?", true), "utc-noon");
+    Add(Event("0 * * * * ?"), "minutely");
     std::this_thread::sleep_for(200ms);  // the observer leaves its idle wait first
     clock->SetUtcOffset(hours(3));
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(NextTick("noon"), T("2031-03-03 09:00:00"));
     EXPECT_EQ(NextTick("utc-noon"), T("2031-03-03 12:00:00"));
+    EXPECT_EQ(NextTick("minutely"), T("2031-03-03 08:01:00"));
+    clock->Jump(hours(2));
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(NextTick("minutely"), T("2031-03-03 10:01:00"));
+    EXPECT_EQ(NextTick("noon"), T("2031-03-04 09:00:00"));
+    EXPECT_EQ(logger->Containing("the time delta is ").size(), 1u);
+    EXPECT_TRUE(ticks->Ticks().empty());
 }
 
 // A sleep ticks when the wall clock reaches its registered due time or when its interval
@@ -406,22 +400,6 @@ TEST_F(TimeSchedulerTest, ASleepEventTicksAtItsWallTimeOrAfterItsIntervalWhichev
         EXPECT_GE(waited, c.earliest);
         EXPECT_LT(waited, c.latest);
     }
-}
-
-TEST_F(TimeSchedulerTest, AJumpForwardReplansCronEventsForTheNewTime) {
-    StartAt(T("2031-01-01 10:00:10"));
-    Add(Event("0 * * * * ?"), "minutely");
-    std::this_thread::sleep_for(200ms);
-    clock->Jump(hours(2));
-    std::this_thread::sleep_for(400ms);
-    EXPECT_EQ(NextTick("minutely"), T("2031-01-01 12:01:00"));
-    const auto deltas = logger->Containing("TimeObserverMain: the time delta is ");
-    ASSERT_EQ(deltas.size(), 1u);
-    // The two clocks are read one after the other: the truncated delta may lose a second.
-    EXPECT_TRUE(deltas[0].text.ends_with(" 7200 seconds") ||
-                deltas[0].text.ends_with(" 7199 seconds"))
-        << deltas[0].text;
-    EXPECT_TRUE(ticks->Ticks().empty());
 }
 
 // The observer is woken by the setting of the clock itself: its periodic check is an
@@ -473,9 +451,9 @@ TEST_P(ReplanAcrossASecondTest, DeliversEveryOccurrenceOnce) {
         ticks = std::make_shared<CRecordingTickHandler>();
         StartAt(T("2031-05-05 10:00:00"), options);
         logger->SetMinimumLevel(2);
-        TimeEvent event = Event("* * * * * ?", path != ReplanPath::ZoneOffset);
-        *event.mutable_starttime() = ToUtcTime(first - seconds(1));  // stored one second early
-        *event.mutable_range()->mutable_rangedefinitionendtime() = ToUtcTime(first + seconds(1));
+        // Stored one second early.
+        const TimeEvent event = Event("* * * * * ?", path != ReplanPath::ZoneOffset,
+                                      "2031-05-06 09:59:59", "2031-05-06 10:00:01");
         const auto crontab = Crontab("* * * * * ?");
         for (int i = 0; i < kEvents; ++i)
             scheduler->AddTab(crontab, event, Data(std::to_string(i)), nullptr);
@@ -574,10 +552,9 @@ TEST_F(TimeSchedulerTest, WhateverATickHandlerThrowsTheEventTicksOnAndTheFailure
     }
 }
 
-TEST_F(TimeSchedulerTest, RemainingTimeQueriesFailForUnknownOrAmbiguousEvents) {
+TEST_F(TimeSchedulerTest, QueriesFindEventsByRecordOrUserData) {
     StartAt(T("2031-01-01 10:00:00"));
-    TimeEvent started = Event("0 0 * * * ?");
-    *started.mutable_starttime() = Utc("2031-01-01 12:00:00");
+    TimeEvent started = Event("0 0 * * * ?", true, "2031-01-01 12:00:00");
     Add(started, "started");
     ptime next;
     TimeEvent zeroDelay = started;  // a default value sent is not an absent field
@@ -589,27 +566,22 @@ TEST_F(TimeSchedulerTest, RemainingTimeQueriesFailForUnknownOrAmbiguousEvents) {
     started.mutable_starttime()->clear_hour();
     EXPECT_EQ(Failure([&] { scheduler->GetRemainingTimeBySpec(started, next); }),
               "Cannot serialize timeEvent to string");
-    Add(Event("0 0 * * * ?"), "one");
-    Add(Event("0 0 * * * ?"), "twin");
-    EXPECT_EQ(Failure([&] { scheduler->GetRemainingTimeBySpec(Event("0 0 * * * ?"), next); }),
+    const TimeEvent one = Event("0 0 * * * ?", true, "", "2031-01-01 11:30:00");  // ends
+    Add(one, "one");
+    Add(one, "twin");
+    EXPECT_EQ(Failure([&] { scheduler->GetRemainingTimeBySpec(one, next); }),
               "The time event is not unique!");
     EXPECT_THROW(scheduler->GetRemainingTimeByUserData(Data("nobody"), next),
                  CCrontabNoEventException);
     EXPECT_THROW(scheduler->GetRemainingTimeByUserData(nullptr, next), CCrontabNoEventException);
-}
 
-TEST_F(TimeSchedulerTest, NextOccurrencesFollowTheCrontabAloneUpToTheCap) {
-    StartAt(T("2031-01-01 10:15:00"));
-    TimeEvent event = Event("0 0 * * * ?");
-    *event.mutable_range()->mutable_rangedefinitionendtime() = Utc("2031-01-01 11:30:00");
-    Add(event, "hourly");
-    EXPECT_EQ(scheduler->GetNextOccurrencesByUserData(Data("hourly"), T("2031-01-01 11:00:00"), 2),
+    // Crontab matches after a time, whatever the event's limits.
+    EXPECT_EQ(scheduler->GetNextOccurrencesByUserData(Data("one"), T("2031-01-01 11:00:00"), 2),
               (std::vector<ptime>{T("2031-01-01 12:00:00"), T("2031-01-01 13:00:00")}));
     EXPECT_EQ(
-        scheduler->GetNextOccurrencesByUserData(Data("hourly"), T("2031-01-01 00:00:00"), 1000000)
+        scheduler->GetNextOccurrencesByUserData(Data("one"), T("2031-01-01 00:00:00"), 1000000)
             .size(),
         CTimeScheduler::kMaxOccurrencesPerQuery);
-    scheduler->RegisterSleepEvent(60, Data("nap"), nullptr);
     EXPECT_TRUE(scheduler->GetNextOccurrencesByUserData(Data("nap"), ptime(), 3).empty());
     EXPECT_TRUE(scheduler->GetNextOccurrencesByUserData(nullptr, ptime(), 3).empty());
 }
@@ -641,40 +613,29 @@ TEST_F(TimeSchedulerTest, LastTickCountsLimitsEndsAndDelays) {
         {"0 0 0 1 1 ?", "1969-06-01 00:00:00", "", 1, 0, "2030-01-01 00:00:00"},
     };
     for (const Case& c : cases) {
-        TimeEvent event = Event(c.text);
-        if (*c.start) *event.mutable_starttime() = Utc(c.start);
-        if (*c.end) *event.mutable_range()->mutable_rangedefinitionendtime() = Utc(c.end);
-        if (c.occurrences >= 0) {
-            event.mutable_range()->set_rangedefinitionoccurences(
-                static_cast<std::uint32_t>(c.occurrences));
-        }
-        if (c.delay != 0) event.set_delay(c.delay);
-        const auto last = scheduler->GetLastTick(event);
+        const auto last =
+            scheduler->GetLastTick(Event(c.text, true, c.start, c.end, c.occurrences, c.delay));
         EXPECT_EQ(last, *c.expected ? std::optional(T(c.expected)) : std::nullopt) << c.text;
     }
-    TimeEvent zero = Event("0 0 * * * ?");
-    zero.mutable_range()->set_rangedefinitionoccurences(0);
-    EXPECT_THROW(scheduler->GetLastTick(zero), std::runtime_error);
-    TimeEvent never = Event("0 0 0 1 1 ? 2030");
-    *never.mutable_starttime() = Utc("2031-01-01 00:00:00");
-    EXPECT_TRUE(Failure([&] { scheduler->GetLastTick(never); }).ends_with(" never ticks"));
+    EXPECT_THROW(scheduler->GetLastTick(Event("0 0 * * * ?", true, "", "", 0)), std::runtime_error);
+    EXPECT_TRUE(Failure([&] {
+                    scheduler->GetLastTick(Event("0 0 0 1 1 ? 2030", true, "2031-01-01 00:00:00"));
+                }).ends_with(" never ticks"));
     EXPECT_THROW(scheduler->GetLastTick(Event("0 0 0 * *")), CCrontabValidationException);
 }
 
 TEST_F(TimeSchedulerTest, ValidationAllowsTwelveHoursOfSlackWhenAsked) {
     StartAt(T("2031-01-01 10:00:00"));
     const auto crontab = Crontab("0 0 4 1 1 ? 2031");  // six hours ago, never again
-    TimeEvent event = Event("0 0 4 1 1 ? 2031");
-    *event.mutable_starttime() = Utc("2030-12-31 00:00:00");
+    const TimeEvent event = Event("0 0 4 1 1 ? 2031", true, "2030-12-31 00:00:00");
     EXPECT_THROW(scheduler->ValidateTimeEvent(*crontab, event, false), CCrontabTimeInPastException);
     EXPECT_NO_THROW(scheduler->ValidateTimeEvent(*crontab, event, true));
-    TimeEvent late = event;
-    *late.mutable_starttime() = Utc("2031-06-01 00:00:00");
-    EXPECT_THROW(scheduler->ValidateTimeEvent(*crontab, late, true), CCrontabNoEventException);
+    EXPECT_THROW(scheduler->ValidateTimeEvent(
+                     *crontab, Event("0 0 4 1 1 ? 2031", true, "2031-06-01 00:00:00"), true),
+                 CCrontabNoEventException);
     // The slack would begin the search before 1970: it begins at 1970 instead.
-    TimeEvent epoch = Event("0 0 * * * ?");
-    *epoch.mutable_starttime() = Utc("1970-01-01 00:00:00");
-    EXPECT_NO_THROW(scheduler->ValidateTimeEvent(*Crontab("0 0 * * * ?"), epoch, true));
+    EXPECT_NO_THROW(scheduler->ValidateTimeEvent(
+        *Crontab("0 0 * * * ?"), Event("0 0 * * * ?", true, "1970-01-01 00:00:00"), true));
 }
 
 TEST_F(TimeSchedulerTest, TheDumpListsEveryEventWithoutHoldingTheRegistry) {
@@ -692,9 +653,7 @@ TEST_F(TimeSchedulerTest, TheDumpListsEveryEventWithoutHoldingTheRegistry) {
         probe = std::async(std::launch::async, [this] { return scheduler->EventCount(); });
         registryFree.set_value(probe.wait_for(2s) == std::future_status::ready);
     });
-    TimeEvent event = Event("0 0 * * * ?");
-    event.set_delay(60);
-    Add(event, "dumped");
+    Add(Event("0 0 * * * ?", true, "", "", -1, 60), "dumped");
     constexpr std::size_t kNaps = 1500;  // the dump copies the registry in parts
     for (std::size_t i = 0; i < kNaps; ++i)
         scheduler->RegisterSleepEvent(600, Data("nap " + std::to_string(i)), nullptr);
@@ -720,74 +679,29 @@ TEST_F(TimeSchedulerTest, TheDumpListsEveryEventWithoutHoldingTheRegistry) {
                                "Text:nap " +
                                std::to_string(i - 1) + " with delay 0 and UTCLocal = 0");
     }
-    scheduler.reset();
-    EXPECT_EQ(logger->Containing("~CTimeScheduler: Clearing the event description map").size(), 1u);
-}
-
-TEST(Clock, WatchesWakeOnEverySettingAndEndOnInterruption) {
-    CAdjustableClock clock;
-    const auto watch = clock.WatchWallClock();
-    clock.Jump(hours(1));  // before the wait: not lost
-    EXPECT_TRUE(watch->Wait(1h));
-    clock.Jump(hours(1), false);
-    EXPECT_FALSE(watch->Wait(20ms));
-    std::thread setter([&] {
-        std::this_thread::sleep_for(50ms);
-        clock.SetUtcOffset(hours(3));
-    });
-    EXPECT_TRUE(watch->Wait(1h));
-    setter.join();
-
-    for (const std::shared_ptr<IClock>& waited :
-         {std::shared_ptr<IClock>(std::make_shared<CSystemClock>()),
-          std::shared_ptr<IClock>(std::make_shared<CAdjustableClock>())}) {
-        std::atomic<bool> interrupted = false;
-        boost::thread waiter([&] {
-            try {
-                waited->WatchWallClock()->Wait(1h);
-            } catch (const boost::thread_interrupted&) {
-                interrupted = true;
-            }
-        });
-        std::this_thread::sleep_for(20ms);
-        waiter.interrupt();
-        EXPECT_TRUE(waiter.try_join_for(boost::chrono::seconds(2)));
-        EXPECT_TRUE(interrupted);
-    }
 }
 
 TEST(TimeConversions, RecordsBecomeTimePointsWithTheDateLibrarysErrors) {
-    struct Case {
-        int year, month, day, hour, minute, second;
-        const char* expected;  // a time, or the error text
+    const std::pair<std::array<int, 6>, const char*> cases[] = {
+        {{2024, 3, 1, 24, 0, 0}, "2024-03-02 00:00:00"},  // hours may leave the day
+        {{2024, 1, 65537, 0, 0, 0}, "2024-01-01 00:00:00"},
+        {{2024, 1, 2, -1, 0, 0}, "2024-01-01 23:00:00"},
+        {{9999, 12, 31, 24, 0, 0}, "Year is out of valid range: 1400..9999"},
+        {{1400, 1, 1, 0, 0, -1}, "Year is out of valid range: 1400..9999"},
     };
-    const Case cases[] = {
-        {2024, 2, 29, 10, 0, 0, "2024-02-29 10:00:00"},
-        {2024, 3, 1, 24, 0, 0, "2024-03-02 00:00:00"},
-        {2024, 1, 65537, 0, 0, 0, "2024-01-01 00:00:00"},
-        {67560, 1, 1, 0, 0, 0, "2024-01-01 00:00:00"},
-        {2024, 1, 2, -1, 0, 0, "2024-01-01 23:00:00"},
-        {2024, 2, 30, 10, 0, 0, "Day of month is not valid for year"},
-        {2100, 2, 29, 0, 0, 0, "Day of month is not valid for year"},
-        {2024, 13, 1, 0, 0, 0, "Month number is out of range 1..12"},
-        {2024, 1, 0, 0, 0, 0, "Day of month value is out of range 1..31"},
-        {1399, 1, 1, 0, 0, 0, "Year is out of valid range: 1400..9999"},
-        {9999, 12, 31, 24, 0, 0, "Year is out of valid range: 1400..9999"},
-        {1400, 1, 1, 0, 0, -1, "Year is out of valid range: 1400..9999"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [fields, expected] : cases) {
         UTCTime record;
-        record.set_year(c.year);
-        record.set_month(c.month);
-        record.set_day(c.day);
-        record.set_hour(c.hour);
-        record.set_minute(c.minute);
-        record.set_second(c.second);
+        record.set_year(fields[0]);
+        record.set_month(fields[1]);
+        record.set_day(fields[2]);
+        record.set_hour(fields[3]);
+        record.set_minute(fields[4]);
+        record.set_second(fields[5]);
         try {
             const ptime converted = ToTimePoint(record);
-            EXPECT_EQ(converted, T(c.expected)) << c.expected;
+            EXPECT_EQ(converted, T(expected)) << expected;
         } catch (const std::out_of_range& e) {
-            EXPECT_STREQ(e.what(), c.expected);
+            EXPECT_STREQ(e.what(), expected);
         }
     }
     EXPECT_EQ(ToUtcTime(T("2030-05-01 10:20:30.900")).ShortDebugString(),
