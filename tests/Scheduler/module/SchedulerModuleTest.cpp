@@ -18,6 +18,7 @@
 
 #include "Scheduler/timescheduler/TimeConversions.h"
 #include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/GetAllTimeZoneDetailsResponse.h"
 #include "common/message/scheduler/GetLastTickRequest.h"
 #include "common/message/scheduler/GetLastTickResponse.h"
 #include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
@@ -34,6 +35,8 @@
 #include "common/message/scheduler/RegisterTimeEventResponse.h"
 #include "common/message/scheduler/SchedulerExceptions.h"
 #include "common/message/scheduler/UnregisterTimeEvent.h"
+#include "common/message/scheduler/ValidateTimeEvent.h"
+#include "common/message/scheduler/ValidateTimeEventResponse.h"
 #include "common/module/InterModuleException.h"
 #include "common/module/ResponseException.h"
 #include "common/security/UserContext.h"
@@ -251,6 +254,11 @@ TEST_F(SchedulerModuleTest, ARegisteredEventTicksWithTheRequestersContextAndIsFo
     ASSERT_NE(remaining, nullptr);
     EXPECT_EQ(remaining->GetNextTick(), time_from_string("2090-05-01 10:00:00"));
     EXPECT_GT(remaining->GetRemainingSeconds(), 0);
+    auto byUserData = Make<CGetRemainingTimeByUserDataRequest>();
+    byUserData->SetUserData(Data("started"));
+    const auto found = ReplyTo<CGetRemainingTimeResponse>(Send(byUserData));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->GetNextTick(), time_from_string("2090-05-01 10:00:00"));
 }
 
 TEST_F(SchedulerModuleTest, FailuresAreAnsweredWithTheirTypedErrors) {
@@ -341,6 +349,20 @@ TEST_F(SchedulerModuleTest, RegistrationsBeyondTheConfiguredLimitAreRefusedNamin
 
 TEST_F(SchedulerModuleTest, QueriesAnswerWithTheirResponsesTimeZonesOnlyWithATranslator) {
     Run();
+    auto validate = Make<CValidateTimeEvent>();
+    validate->SetTimeEvent(Event("0 0 12 * * ?"));
+    EXPECT_NE(ReplyTo<CValidateTimeEventResponse>(Send(validate)), nullptr);
+    ASSERT_NE(ReplyTo(Register(Event("0 0 * * * ?"), "hourly")), nullptr);
+    auto next = Make<CGetNextOccurrencesByUserDataRequest>();
+    next->SetUserData(Data("hourly"));
+    next->SetFromTime(Utc("2090-01-01 00:30:00"));
+    next->SetCount(2);
+    const auto occurrences = ReplyTo<CGetNextOccurrencesByUserDataResponse>(Send(next));
+    ASSERT_NE(occurrences, nullptr);
+    ASSERT_EQ(occurrences->GetOccurrences().size(), 2u);
+    EXPECT_EQ(Zent::Scheduler::ToTimePoint(occurrences->GetOccurrences()[1]),
+              time_from_string("2090-01-01 02:00:00"));
+
     auto range = Make<CGetNextTimeRangeRequest>();
     Zent::Common::DataDefinition::Scheduler::TimeRangeItem item;
     item.set_timespecification("0 0 8 ? * mon-fri");
@@ -374,6 +396,10 @@ TEST_F(SchedulerModuleTest, QueriesAnswerWithTheirResponsesTimeZonesOnlyWithATra
     const auto details = ReplyTo<CGetTimeZoneDetailsResponse>(Send(zone));
     ASSERT_NE(details, nullptr);
     EXPECT_EQ(details->GetDetails().current_offset_seconds(), 7200);
+    const auto zones =
+        ReplyTo<CGetAllTimeZoneDetailsResponse>(Send(Make<CGetAllTimeZoneDetailsRequest>()));
+    ASSERT_NE(zones, nullptr);
+    EXPECT_FALSE(zones->GetDetailsList().empty());
 
     Zent::Host::CSchedulerHost::Options options;
     options.withTranslator = false;
