@@ -1,7 +1,7 @@
 #pragma once
 
-// What both runs of scheduler_stress share: random choices, the requesters' user, error
-// texts of replies, the report of failed checks and the seams of the loaded plug-in.
+// What the stress run is built from: random choices, a book of request records, the report
+// of failed checks and the seams of the loaded plug-in.
 
 #include <sys/mman.h>
 
@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
@@ -24,13 +23,22 @@
 #include <vector>
 
 #include "Scheduler/ModuleSeams.h"
+#include "common/module/InterModuleException.h"
 #include "common/module/ResponseException.h"
-#include "common/security/IUser.h"
+#include "tests/support/RethrowAs.h"
 
 namespace Zent::Stress {
 
 using SteadyClock = std::chrono::steady_clock;
 using Rng = std::mt19937_64;
+
+// Sanitizers and unoptimised code slow every thread down: timing allowances are this many
+// times wider there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
+inline constexpr int kSlowBuild = 5;
+#else
+inline constexpr int kSlowBuild = 1;
+#endif
 
 template <typename... Pieces>
 std::string Text(const Pieces&... pieces) {
@@ -58,8 +66,8 @@ auto Pick(Rng& rng, const Array& values) {
     return values[Uniform<std::size_t>(rng, 0, std::size(values) - 1)];
 }
 
-// Zeroed records indexed by id from 1 to `capacity`, in memory mapped for them alone: the
-// heap figures stay those of the module and the bus, and pages are used only as ids are.
+// Zeroed records indexed by id from 1 to `capacity`, in memory mapped for them alone: pages
+// are used only as ids are.
 template <typename Record>
 class CRecordBook {
 public:
@@ -95,54 +103,25 @@ bool WaitUntil(Done done, SteadyClock::time_point deadline,
 
 // The text of the exception an error reply carries.
 inline std::string ErrorText(const Common::Module::CResponseException& reply) {
-    if (!reply.GetHolder()) return "an error reply without an exception";
-    try {
-        reply.GetHolder()->Rethrow();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "an exception that is no std::exception";
-    }
-    return "";
+    return reply.GetHolder() ? Testing::RethrowAs<Common::Module::CInterModuleException>(*reply.GetHolder())
+                             : "an error reply without an exception";
 }
-
-// A requester with no rights.
-class CStressUser : public Common::Security::IUser {
-public:
-    explicit CStressUser(std::string name) : name_(std::move(name)) {}
-    std::string GetName() const override { return name_; }
-    std::string GetUuid() const override { return "uuid-" + name_; }
-    bool IsSystemUser() const override { return false; }
-    void GetAccessRights(std::vector<Common::Security::AccessRight>& rights) const override {
-        rights.clear();
-    }
-    void GetAccessRightsMatrix(std::vector<Common::Security::AccessRight>& rights, bool,
-                               std::vector<std::string>&, std::vector<std::string>&,
-                               std::vector<Common::Security::AccessRight>&) const override {
-        rights.clear();
-    }
-    bool IsAnonymous() const override { return false; }
-    std::string ToJson() const override { return "{\"name\":\"" + name_ + "\"}"; }
-
-private:
-    std::string name_;
-};
 
 // Failed checks, counted by kind; the first few of each kind are shown on stderr.
 class CViolations {
 public:
-    // Reports a failed check of kind `kind` (a literal). Any thread.
-    void Report(const char* kind, const std::string& text) {
+    // Reports a failed check of kind `kind`. Any thread.
+    void Report(const std::string& kind, const std::string& text) {
         std::lock_guard lock(lock_);
         ++count_;
-        auto found = std::find_if(kinds_.begin(), kinds_.end(), [kind](const Kind& known) {
-            return std::strcmp(known.name, kind) == 0;
-        });
+        auto found = std::find_if(kinds_.begin(), kinds_.end(),
+                                  [&kind](const Kind& known) { return known.name == kind; });
         if (found == kinds_.end()) found = kinds_.insert(found, {kind, 0});
         if (++found->count <= kShown) {
-            std::fprintf(stderr, "VIOLATION (%s): %s\n", kind, text.c_str());
+            std::fprintf(stderr, "VIOLATION (%s): %s\n", kind.c_str(), text.c_str());
         } else if (found->count == kShown + 1) {
-            std::fprintf(stderr, "VIOLATION (%s): ... more of this kind are counted only\n", kind);
+            std::fprintf(stderr, "VIOLATION (%s): ... more of this kind are counted only\n",
+                         kind.c_str());
         }
     }
 
@@ -155,7 +134,7 @@ public:
     void PrintSummary() const {
         std::lock_guard lock(lock_);
         for (const Kind& kind : kinds_)
-            std::printf("violations of kind \"%s\": %llu\n", kind.name, kind.count);
+            std::printf("violations of kind \"%s\": %llu\n", kind.name.c_str(), kind.count);
         std::printf("violations: %llu\nRESULT: %s\n", count_, count_ == 0 ? "PASS" : "FAIL");
         std::fflush(stdout);
     }
@@ -163,7 +142,7 @@ public:
 private:
     static constexpr unsigned long long kShown = 5;
     struct Kind {
-        const char* name;
+        std::string name;
         unsigned long long count;
     };
     mutable std::mutex lock_;

@@ -1,20 +1,25 @@
-// The scale run of scheduler_stress. A population of events is registered once; client
+// The stress run of scheduler_stress. A population of events is registered once; client
 // threads then send all eleven requests while a mover thread shifts the module's clock. The
 // bus observer (one thread) checks each tick and reply as it comes:
 // - the clock's history is cut into epochs, one per change, and each tick is placed by the
 //   moment the module sent it; within an epoch the wall clock runs at rest, and every whole
 //   second of it (but the one holding the change, and after a set-back the first 200 ms)
-//   must bring exactly one tick of every every-second event, at most 50 ms late (within a
-//   second of a jump the re-plan may delay ticks: those seconds are counted together);
+//   must bring exactly one tick of every every-second event, on time (within a second of a
+//   change the re-plan may delay ticks: those seconds are counted together);
 // - a sparse event ticks only for a match that came after the one it last ticked for;
+// - a churn registration never ticks once a later one of its slot replaced it or an
+//   unregistration removed it, nor when it was refused;
+// - every tick carries the context of the user who registered it;
 // - no registration is lost: a roll call at the end asks for each;
 // - no crontab event ticks while the clock is outside 1970..2099;
 // - a sleep never ticks before both its wall-clock due time and its steady duration;
-// - every answered request is answered once, and the answers the test can compute (validation,
-//   next occurrences, last ticks of simple texts, remaining time of every-second events) are
-//   compared with the test's own reference.
+// - every answered request is answered once, with its response type or an error, and the
+//   answers the test can compute (validation, next occurrences, last ticks of simple texts,
+//   remaining time of every-second events) are compared with the test's own reference;
+// - a forced stop in a burst of requests ends within a second, every thread of the module
+//   ends and nothing is sent after the unload.
 
-#include "tests/stress/ScaleRun.h"
+#include "tests/stress/StressRun.h"
 
 #include <algorithm>
 #include <array>
@@ -23,6 +28,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
@@ -37,23 +43,30 @@
 #include "Scheduler/timescheduler/Clock.h"
 #include "Scheduler/timescheduler/TimeConversions.h"
 #include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/GetAllTimeZoneDetailsResponse.h"
 #include "common/message/scheduler/GetLastTickRequest.h"
 #include "common/message/scheduler/GetLastTickResponse.h"
 #include "common/message/scheduler/GetNextOccurrencesByUserDataRequest.h"
 #include "common/message/scheduler/GetNextOccurrencesByUserDataResponse.h"
 #include "common/message/scheduler/GetNextTimeRangeRequest.h"
+#include "common/message/scheduler/GetNextTimeRangeResponse.h"
 #include "common/message/scheduler/GetRemainingTimeBySpecRequest.h"
 #include "common/message/scheduler/GetRemainingTimeByUserDataRequest.h"
 #include "common/message/scheduler/GetRemainingTimeResponse.h"
 #include "common/message/scheduler/GetTimeZoneDetailsRequest.h"
+#include "common/message/scheduler/GetTimeZoneDetailsResponse.h"
 #include "common/message/scheduler/RegisterSleepEvent.h"
 #include "common/message/scheduler/RegisterTimeEvent.h"
+#include "common/message/scheduler/RegisterTimeEventResponse.h"
 #include "common/message/scheduler/UnregisterTimeEvent.h"
 #include "common/message/scheduler/ValidateTimeEvent.h"
+#include "common/message/scheduler/ValidateTimeEventResponse.h"
 #include "common/module/Response.h"
 #include "common/security/UserContext.h"
 #include "host/SchedulerHost.h"
 #include "tests/stress/StressSupport.h"
+#include "tests/support/NamedUser.h"
+#include "tests/support/TextMessage.h"
 
 namespace Zent::Stress {
 
@@ -76,19 +89,88 @@ using Common::Module::CResponseException;
 using Common::Security::CUserContext;
 using Scheduler::CCrontabScheduler;
 
-constexpr std::int32_t kEventTag = 9300;  // key: the population index
-constexpr std::int32_t kChurnTag = 9301;  // key: a churn slot
-constexpr std::int32_t kSleepTag = 9302;  // key: the request id
-constexpr std::uint32_t kChurnSlots = 2000;
+// The requests, the type that answers each (0: never answered) and their names.
+struct RequestKind {
+    std::int32_t type;
+    std::int32_t reply;
+    const char* name;
+};
+constexpr std::array<RequestKind, 11> kKinds = {{
+    {Messages::CRegisterTimeEvent::kType, Messages::CRegisterTimeEventResponse::kType,
+     "RegisterTimeEvent"},
+    {Messages::CUnregisterTimeEvent::kType, 0, "UnregisterTimeEvent"},
+    {Messages::CRegisterSleepEvent::kType, 0, "RegisterSleepEvent"},
+    {Messages::CValidateTimeEvent::kType, Messages::CValidateTimeEventResponse::kType,
+     "ValidateTimeEvent"},
+    {Messages::CGetRemainingTimeBySpecRequest::kType, Messages::CGetRemainingTimeResponse::kType,
+     "GetRemainingTimeBySpec"},
+    {Messages::CGetRemainingTimeByUserDataRequest::kType,
+     Messages::CGetRemainingTimeResponse::kType, "GetRemainingTimeByUserData"},
+    {Messages::CGetNextOccurrencesByUserDataRequest::kType,
+     Messages::CGetNextOccurrencesByUserDataResponse::kType, "GetNextOccurrencesByUserData"},
+    {Messages::CGetLastTickRequest::kType, Messages::CGetLastTickResponse::kType, "GetLastTick"},
+    {Messages::CGetNextTimeRangeRequest::kType, Messages::CGetNextTimeRangeResponse::kType,
+     "GetNextTimeRange"},
+    {Messages::CGetTimeZoneDetailsRequest::kType, Messages::CGetTimeZoneDetailsResponse::kType,
+     "GetTimeZoneDetails"},
+    {Messages::CGetAllTimeZoneDetailsRequest::kType,
+     Messages::CGetAllTimeZoneDetailsResponse::kType, "GetAllTimeZoneDetails"},
+}};
+
+template <typename Request>
+constexpr std::size_t KindOf() {
+    std::size_t index = 0;
+    while (kKinds[index].type != Request::kType)
+        ++index;
+    return index;
+}
+
+enum class TagKind : std::uint8_t { Event, Churn, Sleep };
+
+// The user data of every registration of the run, equal when kind and key are: the key is
+// the population index, the churn slot or the sleep's request id; `id` names the request
+// that registered it. The bus asks a message for its type as it queues it, on the sender's
+// thread: for a tick, that is the moment the module sent it, which the tag keeps, so that
+// the checks do not depend on how far the observer lags.
+class CKeyTag : public Testing::CTextMessage {
+public:
+    CKeyTag(TagKind kind, std::uint32_t key, std::uint32_t id)
+        : CTextMessage(Stress::Text(static_cast<int>(kind), ":", key)), kind_(kind), key_(key), id_(id) {}
+    std::int32_t GetType() const override {
+        sentAt_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        return CTextMessage::GetType();
+    }
+    TagKind Kind() const { return kind_; }
+    std::uint32_t Key() const { return key_; }
+    std::uint32_t Id() const { return id_; }
+    // When the bus last took it.
+    SteadyClock::time_point SentAt() const {
+        return SteadyClock::time_point(
+            SteadyClock::duration(sentAt_.load(std::memory_order_relaxed)));
+    }
+
+private:
+    TagKind kind_;
+    std::uint32_t key_;
+    std::uint32_t id_;
+    mutable std::atomic<SteadyClock::rep> sentAt_{0};
+};
+
+std::shared_ptr<CKeyTag> Tag(TagKind kind, std::uint32_t key, std::uint32_t id = 0) {
+    return std::make_shared<CKeyTag>(kind, key, id);
+}
+
+constexpr std::uint32_t kChurnSlots = 512;  // shared out among the clients
 constexpr std::uint32_t kUnknownKey = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint32_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kMaxRequests = 20'000'000;
 constexpr int kWindow = 64;  // replies a client waits for at once
-const time_duration kMaxLateness = milliseconds(50);
+const time_duration kMaxLateness = milliseconds(50 * kSlowBuild);
 // After a set-back the module has this long to tick again.
 const time_duration kSetBackWindow = milliseconds(200);
 // The second after a change carries its re-plan: of every event after a jump, of the
 // local ones after a zone change (on the one tick thread, which the others wait for too).
-const time_duration kReplanAllowance = seconds(1);
+const time_duration kReplanAllowance = seconds(kSlowBuild == 1 ? 1 : 2);
 // How long after a change the ticks of sparse events are left unchecked (timers the change
 // passed fire then).
 const time_duration kSparseSettle = milliseconds(1500);
@@ -98,42 +180,6 @@ const ptime kFirstSupported = time_from_string("1970-01-01 00:00:00");
 const ptime kPastSupported = time_from_string("2100-01-01 00:00:00");
 // Start of the reference queries: the run's clock stays before it.
 const ptime kFuture = time_from_string("2030-01-01 00:00:00");
-
-// The user data of every registration of the run. The bus asks a message for its type as
-// it queues it, on the sender's thread: for a tick, that is the moment the module sent it,
-// which the tag keeps, so that the checks do not depend on how far the observer lags.
-class CKeyTag : public Kernel::IMessage {
-public:
-    CKeyTag(std::int32_t type, std::uint32_t key) : type_(type), key_(key) {}
-    std::int32_t GetType() const override {
-        sentAt_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
-        return type_;
-    }
-    std::string GetTypeName() const override { return Text("ScaleTag:", type_, ":", key_); }
-    bool IsEqual(const std::shared_ptr<Kernel::IMessage>& other) const override {
-        const auto* tag = dynamic_cast<const CKeyTag*>(other.get());
-        return tag != nullptr && tag->type_ == type_ && tag->key_ == key_;
-    }
-    std::size_t GetHash() const override {
-        return std::hash<std::uint64_t>{}(std::uint64_t{key_} << 8 ^ std::uint32_t(type_));
-    }
-    std::int32_t Kind() const { return type_; }
-    std::uint32_t Key() const { return key_; }
-    // When the bus last took it.
-    SteadyClock::time_point SentAt() const {
-        return SteadyClock::time_point(
-            SteadyClock::duration(sentAt_.load(std::memory_order_relaxed)));
-    }
-
-private:
-    std::int32_t type_;
-    std::uint32_t key_;
-    mutable std::atomic<SteadyClock::rep> sentAt_{0};
-};
-
-std::shared_ptr<CKeyTag> Tag(std::int32_t type, std::uint32_t key) {
-    return std::make_shared<CKeyTag>(type, key);
-}
 
 // The sparse texts, how often each is drawn, and the random delay its events may carry.
 struct SparseText {
@@ -159,6 +205,28 @@ constexpr std::array<SparseText, 12> kSparseTexts = {{
 // seconds of each step.
 constexpr std::array<const char*, 5> kLimitedTexts = {
     "0/5 * * * * ?", "1/5 * * * * ?", "2/5 * * * * ?", "3/5 * * * * ?", "4/5 * * * * ?"};
+constexpr std::array kChurnTexts = {"* * * * * ?", "0 * * * * ?", "0 0 12 * * ?"};
+
+// One defect each: a churn registration with one may be refused, and then must never tick.
+using Defect = void (*)(TimeEvent&, const ptime&);
+constexpr std::array<Defect, 8> kDefects = {
+    [](TimeEvent& e, const ptime&) { e.set_timespecification("1,,2 * * * * ?"); },
+    [](TimeEvent& e, const ptime&) { e.clear_timespecification(); },
+    [](TimeEvent& e, const ptime&) { e.mutable_starttime()->set_month(13); },
+    [](TimeEvent& e, const ptime& now) {
+        e.mutable_starttime()->set_year(now.date().year());  // its other fields missing
+    },
+    [](TimeEvent& e, const ptime& now) {
+        *e.mutable_range()->mutable_rangedefinitionendtime() = Scheduler::ToUtcTime(now - hours(1));
+    },
+    [](TimeEvent& e, const ptime& now) {
+        *e.mutable_starttime() = Scheduler::ToUtcTime(now + hours(48));
+        *e.mutable_range()->mutable_rangedefinitionendtime() =
+            Scheduler::ToUtcTime(now + hours(24));
+    },
+    [](TimeEvent& e, const ptime&) { e.mutable_range()->set_rangedefinitionoccurences(0); },
+    [](TimeEvent& e, const ptime&) { e.set_delay(-5); },
+};
 
 // One event of the population.
 struct EventSpec {
@@ -192,6 +260,8 @@ struct Epoch {
 enum class Expect : std::uint8_t {
     Nothing,      // any reply
     Success,      // no error
+    Replaces,     // no error, and the slot's earlier registrations are gone
+    Probe,        // any reply, which shows that the unregistration sent before it was done
     Error,        // an error with the text the record's `expected` indexes
     Remaining,    // a remaining time of an every-second event
     Occurrences,  // `count` whole seconds after `from`
@@ -199,16 +269,18 @@ enum class Expect : std::uint8_t {
 };
 
 struct Record {
-    std::int32_t type;  // 0: never sent
+    std::uint8_t kind;  // index into kKinds, plus one; 0: never sent
     std::uint8_t replies;
     std::uint8_t ticks;
+    std::uint8_t client;  // index of the context that sent it
     Expect expect;
-    bool answered;           // the request has a response
+    bool refused;            // answered with an error
     bool nowDependent;       // the reference holds only while the clock rests
     bool settled;            // sent once the module had re-planned after the last change
     bool localTime;          // about an event in local time
     std::uint32_t expected;  // index into the error texts or last ticks
     std::uint32_t sleepSeconds;
+    std::uint32_t slot;  // of a churn registration or unregistration
     std::uint64_t count;
     std::int64_t fromSecond;  // since 1970
     SteadyClock::time_point sentSteady;
@@ -242,15 +314,23 @@ std::vector<LastTickCase> LastTickCases() {
 }
 
 // Texts the parser refuses.
-constexpr std::array kRefused = {"61 * * * * ?", "*/0 * * * * ?", "a b c d e f",
-                                 "0 0 25 * * ?", "5-2 * * * * ?", "0 0 0 ? * MON-XYZ"};
+constexpr std::array kRefused = {
+    "61 * * * * ?",      "*/0 * * * * ?",   "a b c d e f",  "0 0 25 * * ?", "5-2 * * * * ?",
+    "0 0 0 ? * MON-XYZ", "* * * * * * * *", "0 0 0 32 * ?", "L W # ? - ,",  "0 0 0 ? * 8#1"};
 
-constexpr std::array kZones = {"Europe/Berlin", "America/New_York", "UTC", "Asia/Kolkata",
-                               "Mars/Olympus"};
+constexpr std::array kZones = {"Europe/Berlin", "America/New_York", "UTC",        "Asia/Kolkata",
+                               "Mars/Olympus",  "europe/berlin",    "Etc/GMT+14", ""};
+constexpr std::array kLocales = {"en", "de_DE", "ja_JP", "", "xx_INVALID@@"};
 
-class CScaleRun {
+std::size_t CountThreads() {
+    using std::filesystem::directory_iterator;
+    return static_cast<std::size_t>(
+        std::distance(directory_iterator("/proc/self/task"), directory_iterator()));
+}
+
+class CStressRun {
 public:
-    explicit CScaleRun(ScaleOptions options) : options_(options), records_(options.maxRequests) {
+    explicit CStressRun(StressOptions options) : options_(options), records_(kMaxRequests) {
         rng_.seed(options_.seed);
         lastTickCases_ = LastTickCases();
         Scheduler::CCrontabParser parser;
@@ -263,13 +343,13 @@ public:
             }
         }
         everySecondTally_.resize(options_.everySecond);
+        retiredBelow_.assign(kChurnSlots, 0);
         BuildPopulation(parser);
     }
 
     int Execute() {
         std::printf(
-            "scheduler_stress --scale: seed %llu, %u events (%u every second), %u clients "
-            "(%s), %d s\n",
+            "scheduler_stress: seed %llu, %u events (%u every second), %u clients (%s), %d s\n",
             static_cast<unsigned long long>(options_.seed), options_.events, options_.everySecond,
             options_.clients,
             options_.rate == 0 ? "unpaced" : Text(options_.rate, " requests/s each").c_str(),
@@ -296,7 +376,6 @@ public:
                                     now});
             checking_ = true;
         }
-        stopClients_ = false;
         std::vector<std::thread> clients;
         for (std::uint32_t i = 0; i < options_.clients; ++i)
             clients.emplace_back([this, i] { ClientMain(i); });
@@ -312,8 +391,8 @@ public:
                 std::this_thread::sleep_for(200us);
             if (population_[i].limit != 0) continue;
             Send<Messages::CGetRemainingTimeByUserDataRequest>(
-                contexts_.back(),
-                [&](auto& request, Record&) { request.SetUserData(Tag(kEventTag, i)); },
+                options_.clients,
+                [&](auto& request, Record&) { request.SetUserData(Tag(TagKind::Event, i)); },
                 Expect::Success);
         }
         {
@@ -327,14 +406,14 @@ public:
                                             " requests were unanswered 120 s after the last"));
         }
         host_->GetBus().WaitUntilIdle(30s);
-        FinishChecks();
-        Phase("stopping");
-        seams_.reset();
-        host_->PrepareShutdown();
-        host_->Stop(true);
-        // Replies the module made must reach the observer before its library goes.
-        if (!host_->GetBus().WaitUntilIdle(60s)) Violation("bus", "the bus never became idle");
-        host_->Unload();
+        const std::uint32_t accounted = EndId();
+        {
+            std::lock_guard observing(observerLock_);
+            CloseTallies(epochs_.size());
+            CheckRecords(1, accounted, true);
+        }
+        ForcedStop();
+        CheckRecords(accounted, EndId(), false);
         PrintSummary();
         return violations_.Count() == 0 ? 0 : 1;
     }
@@ -346,7 +425,9 @@ private:
         std::fflush(stdout);
     }
 
-    void Violation(const char* kind, const std::string& text) { violations_.Report(kind, text); }
+    void Violation(const std::string& kind, const std::string& text) {
+        violations_.Report(kind, text);
+    }
 
     ptime Now() const { return clock_->UniversalTime(); }
 
@@ -355,11 +436,6 @@ private:
     // so that its specification is unique.
     void BuildPopulation(Scheduler::CCrontabParser& parser) {
         std::map<std::string, std::shared_ptr<const CCrontabScheduler>> crontabs;
-        const auto crontabOf = [&](const std::string& text) {
-            auto& crontab = crontabs[text];
-            if (!crontab) crontab = std::make_shared<CCrontabScheduler>(parser.Parse(text));
-            return crontab;
-        };
         std::vector<double> weights;
         for (const SparseText& sparse : kSparseTexts)
             weights.push_back(sparse.weight);
@@ -387,7 +463,11 @@ private:
                     event.set_delay(spec.maxDelay);
                 }
             }
-            spec.crontab = crontabOf(event.timespecification());
+            auto& crontab = crontabs[event.timespecification()];
+            if (!crontab)
+                crontab =
+                    std::make_shared<CCrontabScheduler>(parser.Parse(event.timespecification()));
+            spec.crontab = crontab;
         }
         sparseTicks_.assign(options_.events, SparseTally{});
     }
@@ -401,15 +481,17 @@ private:
         host_ = std::make_unique<Host::CSchedulerHost>(std::move(hostOptions));
         host_->GetBus().AddObserver(
             [this](const auto& message, const auto& context) { Observe(message, context); });
+        threadsBeforeLoad_ = CountThreads();
         host_->Load(SCHEDULER_LIBRARY);
         seams_ = std::make_unique<CModuleSeams>(SCHEDULER_LIBRARY);
         seams_->SetClock(clock_);
         seams_->SetObserverPeriods(kCheckPeriod, kDumpPeriod);
         host_->Initialize();
         host_->Start();
+        // One per client, then the main thread's.
         for (std::uint32_t i = 0; i <= options_.clients; ++i) {
-            contexts_.push_back(
-                std::make_shared<CUserContext>(std::make_shared<CStressUser>(Text("scale-", i))));
+            contexts_.push_back(std::make_shared<CUserContext>(
+                std::make_shared<Testing::CNamedUser>(Text("client-", i))));
         }
     }
 
@@ -440,10 +522,10 @@ private:
             while (expectedReplies_ - firstReplies_ >= 1024)
                 std::this_thread::sleep_for(200us);
             Send<Messages::CRegisterTimeEvent>(
-                contexts_.back(),
+                options_.clients,
                 [&](auto& request, Record&) {
                     request.SetTimeEvent(population_[i].event);
-                    request.SetUserData(Tag(kEventTag, i));
+                    request.SetUserData(Tag(TagKind::Event, i));
                 },
                 Expect::Success);
         }
@@ -460,52 +542,53 @@ private:
 
     // Sending.
 
+    // Sends a `Request` for the next request id from context `client`, filled in by
+    // `fill(request, record)`; its reply must be as `expect` says.
     template <typename Request, typename Fill>
-    std::uint32_t Send(const std::shared_ptr<CUserContext>& context, Fill&& fill,
-                       Expect expect = Expect::Nothing, std::uint32_t expected = 0) {
+    void Send(std::uint32_t client, Fill&& fill, Expect expect = Expect::Nothing,
+              std::uint32_t expected = 0) {
         const std::uint32_t id = nextId_.fetch_add(1);
-        if (id > options_.maxRequests) return 0;
+        if (id > kMaxRequests) return;
         auto request = std::make_shared<Request>(id);
         Record& record = records_[id];
         fill(*request, record);
-        record.type = Request::kType;
+        const std::size_t kind = KindOf<Request>();
+        record.kind = static_cast<std::uint8_t>(kind + 1);
+        record.client = static_cast<std::uint8_t>(client);
         record.expect = expect;
         record.expected = expected;
-        record.answered = Request::kType != Messages::CRegisterSleepEvent::kType &&
-                          Request::kType != Messages::CUnregisterTimeEvent::kType;
         record.sentSteady = SteadyClock::now();
         {
             std::lock_guard lock(epochLock_);
             record.sentEpoch = static_cast<std::uint32_t>(epochs_.size());
-            record.sentExcursions = excursions_;
+            record.sentExcursions = inExcursion_ ? kMaxU32 : excursions_;
             record.settled = epochs_.empty() || !(Now() < epochs_.back().punctualFrom);
-            if (inExcursion_) record.sentExcursions = kMaxU32;
         }
         record.sentSecond = WholeSeconds(Now());
-        if (record.answered) ++expectedReplies_;
-        ++sent_;
-        if (!host_->Send(std::move(request), context))
+        if (kKinds[kind].reply != 0) ++expectedReplies_;
+        ++sent_[kind];
+        if (!host_->Send(std::move(request), contexts_[client]))
             Violation("bus", "the bus refused a request");
-        return id;
     }
 
-    void ClientMain(std::uint32_t index) {
-        Rng rng(options_.seed * 7919 + index + 1);
-        const auto& context = contexts_[index];
-        std::discrete_distribution<int> operation({10, 6, 3, 8, 6, 8, 6, 6, 3, 3, 0.2});
+    void ClientMain(std::uint32_t client) {
+        Rng rng(options_.seed * 7919 + client + 1);
+        std::vector<double> weights;
+        for (const Operation& operation : kOperations)
+            weights.push_back(operation.weight);
+        std::discrete_distribution<std::size_t> operation(weights.begin(), weights.end());
         const auto begin = SteadyClock::now();
-        for (std::uint64_t sent = 0; !stopClients_;) {
+        for (std::uint64_t sent = 0; !stopClients_ && nextId_ <= kMaxRequests;) {
             if (expectedReplies_ - firstReplies_ >= kWindow * options_.clients) {
                 std::this_thread::sleep_for(200us);
                 continue;
             }
-            if (nextId_ > options_.maxRequests) break;
             if (options_.rate != 0) {
                 const auto due =
                     begin + std::chrono::microseconds(sent * 1'000'000 / options_.rate);
                 if (SteadyClock::now() < due) std::this_thread::sleep_until(due);
             }
-            SendOne(operation(rng), rng, context);
+            (this->*kOperations[operation(rng)].send)(rng, client);
             ++sent;
         }
     }
@@ -514,80 +597,56 @@ private:
         return Uniform<std::uint32_t>(rng, 0, options_.everySecond - 1);
     }
 
-    void SendOne(int operation, Rng& rng, const std::shared_ptr<CUserContext>& context) {
-        switch (operation) {
-            case 0:  // a churn registration: replaces the slot's earlier one
-                Send<Messages::CRegisterTimeEvent>(
-                    context,
-                    [&](auto& request, Record&) {
-                        TimeEvent event;
-                        event.set_timespecification(Chance(rng, 0.2) ? "0 * * * * ?"
-                                                                     : "0 0 12 * * ?");
-                        event.set_utclocal(Chance(rng, 0.8));
-                        request.SetTimeEvent(event);
-                        request.SetUserData(
-                            Tag(kChurnTag, Uniform<std::uint32_t>(rng, 0, kChurnSlots - 1)));
-                    },
-                    Expect::Success);
-                return;
-            case 1:
-                Send<Messages::CUnregisterTimeEvent>(context, [&](auto& request, Record&) {
-                    request.SetUserData(
-                        Tag(kChurnTag, Uniform<std::uint32_t>(rng, 0, kChurnSlots - 1)));
-                });
-                return;
-            case 2:  // a sleep; its key is its request id
-                Send<Messages::CRegisterSleepEvent>(context, [&](auto& request, Record& record) {
-                    record.sleepSeconds = Chance(rng, 0.7) ? Uniform<std::uint32_t>(rng, 1, 15)
-                                                           : Uniform<std::uint32_t>(rng, 600, 3600);
-                    request.SetSleepSeconds(record.sleepSeconds);
-                    request.SetUserData(Tag(kSleepTag, request.GetRequestId()));
-                    ++sleepsSent_;
-                });
-                return;
-            case 3:
-                SendValidation(rng, context);
-                return;
-            case 4:
-                SendRemainingBySpec(rng, context);
-                return;
-            case 5:
-                SendRemainingByUserData(rng, context);
-                return;
-            case 6:
-                SendNextOccurrences(rng, context);
-                return;
-            case 7:
-                SendLastTick(rng, context);
-                return;
-            case 8:
-                Send<Messages::CGetNextTimeRangeRequest>(context, [&](auto& request, Record&) {
-                    std::vector<TimeRangeItem> ranges(Uniform<std::size_t>(rng, 1, 3));
-                    for (TimeRangeItem& item : ranges) {
-                        item.set_timespecification(Pick(rng, kSparseTexts).text);
-                        item.set_durationseconds(Uniform<std::uint32_t>(rng, 0, 86400));
-                        item.set_utclocal(Chance(rng, 0.7));
-                    }
-                    request.SetRanges(std::move(ranges));
-                    request.SetFromTime(UTCTime());
-                });
-                return;
-            case 9:
-                Send<Messages::CGetTimeZoneDetailsRequest>(context, [&](auto& request, Record&) {
-                    request.SetTimeZoneId(Pick(rng, kZones));
-                    request.SetLocaleName("en");
-                    request.SetAtTime(UTCTime());
-                    request.SetTranslatorFlag(Chance(rng, 0.5));
-                });
-                return;
-            default:
-                Send<Messages::CGetAllTimeZoneDetailsRequest>(
-                    context, [&](auto& request, Record&) { request.SetLocaleName("en"); });
-                return;
-        }
+    // The churn slots are shared out among the clients, so that the requests about one
+    // slot come from one thread, in the order the module takes them.
+    std::uint32_t SomeChurnSlot(Rng& rng, std::uint32_t client) const {
+        const std::uint32_t perClient = kChurnSlots / options_.clients;
+        return (Uniform<std::uint32_t>(rng, 0, perClient - 1) * options_.clients + client) %
+               kChurnSlots;
     }
 
-    void SendValidation(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+    // A churn registration replaces its slot's earlier one; one in five carries a defect.
+    void SendChurn(Rng& rng, std::uint32_t client) {
+        const std::uint32_t slot = SomeChurnSlot(rng, client);
+        TimeEvent event;
+        event.set_timespecification(Pick(rng, kChurnTexts));
+        event.set_utclocal(Chance(rng, 0.8));
+        const bool defective = Chance(rng, 0.2);
+        if (defective) Pick(rng, kDefects)(event, Now());
+        Send<Messages::CRegisterTimeEvent>(
+            client,
+            [&](auto& request, Record& record) {
+                record.slot = slot;
+                request.SetTimeEvent(event);
+                request.SetUserData(Tag(TagKind::Churn, slot, request.GetRequestId()));
+            },
+            defective ? Expect::Nothing : Expect::Replaces);
+    }
+
+    // Unregistration is never answered: the query for the same user data that follows shows
+    // when it was done.
+    void SendUnregistration(Rng& rng, std::uint32_t client) {
+        const std::uint32_t slot = SomeChurnSlot(rng, client);
+        const auto tagged = [&](auto& request, Record& record) {
+            record.slot = slot;
+            request.SetUserData(Tag(TagKind::Churn, slot));
+        };
+        Send<Messages::CUnregisterTimeEvent>(client, tagged);
+        Send<Messages::CGetRemainingTimeByUserDataRequest>(client, tagged, Expect::Probe);
+    }
+
+    // A sleep; its key is its request id.
+    void SendSleep(Rng& rng, std::uint32_t client) {
+        Send<Messages::CRegisterSleepEvent>(client, [&](auto& request, Record& record) {
+            record.sleepSeconds = Chance(rng, 0.7) ? Uniform<std::uint32_t>(rng, 1, 15)
+                                                   : Uniform<std::uint32_t>(rng, 600, 3600);
+            request.SetSleepSeconds(record.sleepSeconds);
+            request.SetUserData(Tag(TagKind::Sleep, request.GetRequestId()));
+            ++sleepsSent_;
+        });
+    }
+
+    void SendValidation(Rng& rng, std::uint32_t client) {
         TimeEvent event;
         event.set_utclocal(true);
         Expect expect = Expect::Success;
@@ -602,7 +661,7 @@ private:
                 *event.mutable_range()->mutable_rangedefinitionendtime() =
                     Scheduler::ToUtcTime(time_from_string("2001-01-01 00:00:00"));
                 expect = Expect::Error;
-                expected = NeverOccursText();
+                expected = kNeverOccurs;
                 slack = false;
                 break;
             case 2:  // with slack, a start at the first supported second is valid
@@ -610,15 +669,14 @@ private:
                 *event.mutable_starttime() = Scheduler::ToUtcTime(kFirstSupported);
                 slack = true;
                 break;
-            default: {
+            default:
                 expected = Uniform<std::uint32_t>(rng, 0, kRefused.size() - 1);
                 event.set_timespecification(kRefused[expected]);
                 expect = Expect::Error;
                 break;
-            }
         }
         Send<Messages::CValidateTimeEvent>(
-            context,
+            client,
             [&](auto& request, Record&) {
                 request.SetTimeEvent(event);
                 request.SetTimeZoneSlack(slack);
@@ -626,24 +684,25 @@ private:
             expect, expected);
     }
 
-    std::uint32_t NeverOccursText() {
-        return static_cast<std::uint32_t>(kRefused.size());  // errorTexts_ ends with it
-    }
+    // Error texts beyond the parser's, by their index after kRefused's.
+    static constexpr auto kNeverOccurs = static_cast<std::uint32_t>(kRefused.size());
+    static constexpr auto kCannotSerialize = kNeverOccurs + 1;
+    static constexpr auto kNotFound = kNeverOccurs + 2;
 
-    void SendRemainingBySpec(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+    void SendRemainingBySpec(Rng& rng, std::uint32_t client) {
+        const std::uint32_t index = SomeEverySecond(rng);
         if (Chance(rng, 0.1)) {  // a start without its required fields
-            TimeEvent event = population_[SomeEverySecond(rng)].event;
+            TimeEvent event = population_[index].event;
             UTCTime incomplete;
             incomplete.set_year(2030);
             *event.mutable_starttime() = incomplete;
             Send<Messages::CGetRemainingTimeBySpecRequest>(
-                context, [&](auto& request, Record&) { request.SetTimeEvent(event); },
-                Expect::Error, SerializeText());
+                client, [&](auto& request, Record&) { request.SetTimeEvent(event); }, Expect::Error,
+                kCannotSerialize);
             return;
         }
-        const std::uint32_t index = SomeEverySecond(rng);
         Send<Messages::CGetRemainingTimeBySpecRequest>(
-            context,
+            client,
             [&](auto& request, Record& record) {
                 request.SetTimeEvent(population_[index].event);
                 record.nowDependent = true;
@@ -652,16 +711,15 @@ private:
             Expect::Remaining);
     }
 
-    std::uint32_t SerializeText() { return static_cast<std::uint32_t>(kRefused.size() + 1); }
-    std::uint32_t NotFoundText() { return static_cast<std::uint32_t>(kRefused.size() + 2); }
-
-    void SendRemainingByUserData(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+    void SendRemainingByUserData(Rng& rng, std::uint32_t client) {
         const int kind = Weighted(rng, {6, 3, 1});
         if (kind == 2) {
             Send<Messages::CGetRemainingTimeByUserDataRequest>(
-                context,
-                [&](auto& request, Record&) { request.SetUserData(Tag(kEventTag, kUnknownKey)); },
-                Expect::Error, NotFoundText());
+                client,
+                [&](auto& request, Record&) {
+                    request.SetUserData(Tag(TagKind::Event, kUnknownKey));
+                },
+                Expect::Error, kNotFound);
             return;
         }
         // An every-second event, or a sparse one without a limit: never erased, so found.
@@ -672,16 +730,16 @@ private:
         }
         const bool everySecond = index < options_.everySecond;
         Send<Messages::CGetRemainingTimeByUserDataRequest>(
-            context,
+            client,
             [&](auto& request, Record& record) {
-                request.SetUserData(Tag(kEventTag, index));
+                request.SetUserData(Tag(TagKind::Event, index));
                 record.nowDependent = everySecond;
                 record.localTime = !population_[index].event.utclocal();
             },
             everySecond ? Expect::Remaining : Expect::Success);
     }
 
-    void SendNextOccurrences(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+    void SendNextOccurrences(Rng& rng, std::uint32_t client) {
         const std::uint32_t index = SomeEverySecond(rng);
         const ptime from = kFuture + seconds(Uniform(rng, 0, 86400 * 365));
         const int draw = Uniform(rng, 0, 9);
@@ -690,9 +748,9 @@ private:
                                     : draw < 9 ? 10'000
                                                : std::numeric_limits<std::uint64_t>::max();
         Send<Messages::CGetNextOccurrencesByUserDataRequest>(
-            context,
+            client,
             [&](auto& request, Record& record) {
-                request.SetUserData(Tag(kEventTag, index));
+                request.SetUserData(Tag(TagKind::Event, index));
                 request.SetCount(count);
                 request.SetFromTime(Scheduler::ToUtcTime(from));
                 record.count = count;
@@ -701,22 +759,19 @@ private:
             Expect::Occurrences);
     }
 
-    void SendLastTick(Rng& rng, const std::shared_ptr<CUserContext>& context) {
+    void SendLastTick(Rng& rng, std::uint32_t client) {
+        TimeEvent event;
+        event.set_utclocal(true);
+        event.set_timespecification("* * * * * ?");
         if (Chance(rng, 0.2)) {  // no end, no year, no answer known here: only its load
-            Send<Messages::CGetLastTickRequest>(context, [&](auto& request, Record&) {
-                TimeEvent event;
-                event.set_timespecification("* * * * * ?");
-                event.set_utclocal(true);
-                event.mutable_range()->set_rangedefinitionoccurences(kMaxU32);
-                request.SetTimeEvent(event);
-            });
+            event.mutable_range()->set_rangedefinitionoccurences(kMaxU32);
+            Send<Messages::CGetLastTickRequest>(
+                client, [&](auto& request, Record&) { request.SetTimeEvent(event); });
             return;
         }
         const auto index = Uniform<std::uint32_t>(rng, 0, lastTickCases_.size() - 1);
         const LastTickCase& known = lastTickCases_[index];
-        TimeEvent event;
         event.set_timespecification(known.text);
-        event.set_utclocal(true);
         *event.mutable_starttime() = Scheduler::ToUtcTime(kFuture);
         if (known.limit != 0) event.mutable_range()->set_rangedefinitionoccurences(known.limit);
         if (known.end != nullptr) {
@@ -724,19 +779,65 @@ private:
                 Scheduler::ToUtcTime(time_from_string(known.end));
         }
         Send<Messages::CGetLastTickRequest>(
-            context, [&](auto& request, Record&) { request.SetTimeEvent(event); }, Expect::LastTick,
+            client, [&](auto& request, Record&) { request.SetTimeEvent(event); }, Expect::LastTick,
             index);
     }
+
+    void SendNextRange(Rng& rng, std::uint32_t client) {
+        Send<Messages::CGetNextTimeRangeRequest>(client, [&](auto& request, Record&) {
+            std::vector<TimeRangeItem> ranges(Uniform<std::size_t>(rng, 0, 3));
+            for (TimeRangeItem& item : ranges) {
+                item.set_timespecification(Chance(rng, 0.9) ? Pick(rng, kSparseTexts).text
+                                                            : Pick(rng, kRefused));
+                item.set_durationseconds(Chance(rng, 0.1) ? kMaxU32
+                                                          : Uniform<std::uint32_t>(rng, 0, 86400));
+                item.set_utclocal(Chance(rng, 0.7));
+            }
+            request.SetRanges(std::move(ranges));
+            request.SetFromTime(UTCTime());
+        });
+    }
+
+    void SendZoneDetails(Rng& rng, std::uint32_t client) {
+        Send<Messages::CGetTimeZoneDetailsRequest>(client, [&](auto& request, Record&) {
+            request.SetTimeZoneId(Pick(rng, kZones));
+            request.SetLocaleName(Pick(rng, kLocales));
+            request.SetAtTime(UTCTime());
+            request.SetTranslatorFlag(Chance(rng, 0.5));
+        });
+    }
+
+    void SendAllZoneDetails(Rng& rng, std::uint32_t client) {
+        Send<Messages::CGetAllTimeZoneDetailsRequest>(
+            client, [&](auto& request, Record&) { request.SetLocaleName(Pick(rng, kLocales)); });
+    }
+
+    // The clients' requests, and how often each is sent relative to the others.
+    struct Operation {
+        double weight;
+        void (CStressRun::*send)(Rng&, std::uint32_t);
+    };
+    static constexpr std::array<Operation, 11> kOperations = {{
+        {10, &CStressRun::SendChurn},
+        {6, &CStressRun::SendUnregistration},
+        {3, &CStressRun::SendSleep},
+        {8, &CStressRun::SendValidation},
+        {6, &CStressRun::SendRemainingBySpec},
+        {8, &CStressRun::SendRemainingByUserData},
+        {6, &CStressRun::SendNextOccurrences},
+        {6, &CStressRun::SendLastTick},
+        {3, &CStressRun::SendNextRange},
+        {3, &CStressRun::SendZoneDetails},
+        {0.2, &CStressRun::SendAllZoneDetails},
+    }};
 
     // Moving the clock.
 
     // Waits until the module's wall clock is a few milliseconds before a whole second.
     void WaitForSecondEnd(Rng& rng) {
-        const ptime now = Now();
         const time_duration intoSecond =
-            milliseconds(now.time_of_day().total_milliseconds() % 1000);
-        const time_duration lead = milliseconds(Uniform(rng, 3, 30));
-        time_duration wait = seconds(1) - intoSecond - lead;
+            milliseconds(Now().time_of_day().total_milliseconds() % 1000);
+        time_duration wait = seconds(1) - intoSecond - milliseconds(Uniform(rng, 3, 30));
         if (wait.is_negative()) wait += seconds(1);
         std::this_thread::sleep_for(std::chrono::microseconds(wait.total_microseconds()));
     }
@@ -752,11 +853,8 @@ private:
         if (offset) clock_->SetUtcOffset(*offset);
         const ptime wall = Now();
         const bool outOfRange = wall < kFirstSupported || !(wall < kPastSupported);
-        if (outOfRange && !last.outOfRange) {
-            ++excursions_;
-            inExcursion_ = true;
-        }
-        if (!outOfRange) inExcursion_ = false;
+        if (outOfRange && !last.outOfRange) ++excursions_;
+        inExcursion_ = outOfRange;
         const ChangeKind kind = delta.is_negative()       ? ChangeKind::SetBack
                                 : delta > time_duration() ? ChangeKind::Forward
                                                           : ChangeKind::Zone;
@@ -785,7 +883,7 @@ private:
                 : Text(delta.total_seconds(), " s").c_str(),
             boost::posix_time::to_simple_string(wall).c_str());
         std::fflush(stdout);
-        ++changes_;
+        ++changes_[static_cast<std::size_t>(kind)];
     }
 
     void Jump(time_duration delta) {
@@ -812,24 +910,21 @@ private:
             return next > hours(2) ? -delta : delta;
         };
         const auto hold = kCheckPeriod + 2s;  // the observer sees each change on its own
-        while (SteadyClock::now() + 3s + hold < end &&
-               rest(std::chrono::milliseconds(Uniform(rng, 3000, 6000)))) {
+        while (SteadyClock::now() + 3s < end &&
+               rest(std::chrono::milliseconds(Uniform(rng, 2000, 5000)))) {
+            // Pairs and excursions only while there is time to hold them.
+            const bool holdable = SteadyClock::now() + 3s + hold < end;
             WaitForSecondEnd(rng);
-            switch (Weighted(rng, {3, 3, 2, 1, 1, 1})) {
+            switch (Weighted(rng, {6, 2, holdable ? 1.0 : 0.0, holdable ? 1.0 : 0.0, 1})) {
                 case 0:
-                case 1: {
                     Jump(inBounds(Chance(rng, 0.5) ? Pick(rng, forward) : -Pick(rng, setBacks)));
-                    ++jumpCount_;
                     break;
-                }
-                case 2: {  // a second jump while the first one's re-plan walks the events
+                case 1:  // a second jump while the first one's re-plan walks the events
                     Jump(inBounds(Chance(rng, 0.5) ? hours(1) : -hours(1)));
                     std::this_thread::sleep_for(std::chrono::milliseconds(Uniform(rng, 20, 80)));
                     Jump(inBounds(Chance(rng, 0.5) ? seconds(10) : -seconds(10)));
-                    jumpCount_ += 2;
                     break;
-                }
-                case 3: {  // outside the supported years, then back
+                case 2: {  // outside the supported years, then back
                     const ptime now = Now();
                     const ptime target(boost::gregorian::date(Chance(rng, 0.5) ? 2106 : 1966, 3, 1),
                                        now.time_of_day());
@@ -840,7 +935,7 @@ private:
                     ++excursionCount_;
                     break;
                 }
-                case 4: {  // there and back, further apart than the observer's period
+                case 3: {  // there and back, further apart than the observer's period
                     const time_duration delta = inBounds(Chance(rng, 0.5) ? hours(1) : -hours(1));
                     Jump(delta);
                     rest(hold);
@@ -852,7 +947,6 @@ private:
                 default: {
                     static constexpr std::array kOffsets = {0, 3600, -18000, 19800, 50400};
                     Change(time_duration(), seconds(Pick(rng, kOffsets)));
-                    ++zoneCount_;
                     break;
                 }
             }
@@ -861,12 +955,13 @@ private:
 
     // Observing: one bus thread calls these, one message at a time.
 
-    void Observe(const std::shared_ptr<Kernel::IMessage>& message, const Kernel::UserContextPtr&) {
+    void Observe(const std::shared_ptr<Kernel::IMessage>& message,
+                 const Kernel::UserContextPtr& context) {
         std::lock_guard lock(observerLock_);
         if (const auto* reply = dynamic_cast<const CResponse*>(message.get())) {
             OnReply(*reply);
         } else if (const auto* tag = dynamic_cast<const CKeyTag*>(message.get())) {
-            OnTick(*tag);
+            OnTick(*tag, context);
         }
     }
 
@@ -895,14 +990,44 @@ private:
         return std::nullopt;
     }
 
-    void OnTick(const CKeyTag& tag) {
+    // Whether a tick names the request `id` of kind `Request`, and carries the context that
+    // sent it.
+    template <typename Request>
+    bool IsTickOf(std::uint32_t id, const Kernel::UserContextPtr& context) {
+        if (id == 0 || id >= EndId() || records_[id].kind != KindOf<Request>() + 1) {
+            Violation("foreign tick", Text("a tick names request ", id, ", which is no ",
+                                           kKinds[KindOf<Request>()].name));
+            return false;
+        }
+        CheckContext(context, records_[id].client, Text("request ", id));
+        return true;
+    }
+
+    void CheckContext(const Kernel::UserContextPtr& context, std::uint32_t client,
+                      const std::string& what) {
+        if (context != contexts_[client])
+            Violation("user context", what + " ticked with another user context than its own");
+    }
+
+    void OnTick(const CKeyTag& tag, const Kernel::UserContextPtr& context) {
         const std::optional<Moment> moment = SentMoment(tag.SentAt());
-        if (tag.Kind() == kSleepTag) {
-            OnSleepTick(tag.Key(), moment);
+        if (tag.Kind() == TagKind::Sleep) {
+            if (IsTickOf<Messages::CRegisterSleepEvent>(tag.Key(), context))
+                OnSleepTick(tag.Key(), moment);
             return;
         }
-        if (tag.Kind() == kChurnTag) {
+        if (tag.Kind() == TagKind::Churn) {
             ++churnTicks_;
+            if (!IsTickOf<Messages::CRegisterTimeEvent>(tag.Id(), context)) return;
+            if (records_[tag.Id()].refused) {
+                Violation("refused registration ticked",
+                          Text("registration ", tag.Id(), " was refused, yet ticked"));
+            } else if (tag.Id() <= retiredBelow_[tag.Key()]) {
+                Violation("tick after removal",
+                          Text("registration ", tag.Id(), " of churn slot ", tag.Key(),
+                               " ticked after request ", retiredBelow_[tag.Key()] + 1,
+                               " replaced or removed it"));
+            }
             return;
         }
         const std::uint32_t index = tag.Key();
@@ -911,10 +1036,10 @@ private:
             return;
         }
         ++eventTicks_;
+        CheckContext(context, options_.clients, Text("event ", index));
         EventSpec& spec = population_[index];
         SparseTally& tally = sparseTicks_[index];
-        ++tally.ticks;
-        if (spec.limit != 0 && tally.ticks > spec.limit) {
+        if (spec.limit != 0 && ++tally.ticks > spec.limit) {
             Violation("occurrence limit", Text("event ", index, " with a limit of ", spec.limit,
                                                " ticked ", tally.ticks, " times"));
         }
@@ -954,7 +1079,6 @@ private:
     void TallyEverySecond(std::uint32_t index, std::size_t epochIndex, const Epoch& epoch,
                           const ptime& wall) {
         if (epochIndex != talliedEpoch_) CloseTallies(epochIndex);
-        const ptime secondStart = kFirstSupported + seconds(WholeSeconds(wall));
         const std::int64_t slot = WholeSeconds(wall) - WholeSeconds(epoch.startWall);
         if (slot < 0 || slot >= 4096) return;
         SecondTally& tally = everySecondTally_[index];
@@ -963,6 +1087,7 @@ private:
             tally.lateMs.resize(slot + 1, 0);
         }
         if (tally.ticks[slot]++ == 0) {
+            const ptime secondStart = kFirstSupported + seconds(WholeSeconds(wall));
             tally.lateMs[slot] = static_cast<std::uint16_t>(
                 std::min<std::int64_t>((wall - secondStart).total_milliseconds(), 65535));
         }
@@ -1016,12 +1141,10 @@ private:
             const auto replanSeconds =
                 static_cast<unsigned>(std::max<std::int64_t>(0, lateFrom - from));
             const unsigned stale = epoch.kind == ChangeKind::Forward ? 1 : 0;
-            if (replanTicks < replanSeconds) {
-                Violation("lost tick", Text(what(from), " and the ", replanSeconds - 1,
-                                            " after it: ", replanTicks, " ticks"));
-            } else if (replanTicks > replanSeconds + stale) {
-                Violation("doubled tick", Text(what(from), " and the ", replanSeconds - 1,
-                                               " after it: ", replanTicks, " ticks"));
+            if (replanTicks < replanSeconds || replanTicks > replanSeconds + stale) {
+                Violation(replanTicks < replanSeconds ? "lost tick" : "doubled tick",
+                          Text(what(from), " and the ", replanSeconds - 1,
+                               " after it: ", replanTicks, " ticks"));
             }
             for (std::int64_t second = lateFrom; second <= to; ++second) {
                 const unsigned ticks = ticksIn(second);
@@ -1096,10 +1219,6 @@ private:
 
     void OnSleepTick(std::uint32_t id, const std::optional<Moment>& moment) {
         ++sleepTicks_;
-        if (id == 0 || id >= EndId() || records_[id].type != Messages::CRegisterSleepEvent::kType) {
-            Violation("foreign tick", Text("a sleep tick names request ", id));
-            return;
-        }
         Record& record = records_[id];
         if (++record.ticks > 1) {
             Violation("doubled tick",
@@ -1135,19 +1254,35 @@ private:
 
     void OnReply(const CResponse& reply) {
         const std::uint32_t id = reply.GetRequestId();
-        if (id == 0 || id >= EndId() || records_[id].type == 0) {
+        if (id == 0 || id >= EndId() || records_[id].kind == 0) {
             Violation("reply to an unknown request", Text("a reply names request ", id));
             return;
         }
         Record& record = records_[id];
+        const std::size_t index = record.kind - 1u;
+        const RequestKind& kind = kKinds[index];
         if (record.replies < 255) ++record.replies;
-        if (!record.answered || record.replies > 1) return;  // reported at the end
+        if (kind.reply == 0 || record.replies > 1) return;  // reported by CheckRecords
         ++firstReplies_;
-        CheckContent(id, record, reply);
+        const auto* error = dynamic_cast<const CResponseException*>(&reply);
+        record.refused = error != nullptr;
+        ++(error != nullptr ? errors_ : responses_)[index];
+        if (error == nullptr && reply.GetType() != kind.reply) {
+            Violation("wrong reply type", Text("request ", id, " (", kind.name,
+                                               ") was answered with type ", reply.GetType()));
+            return;
+        }
+        // An accepted registration retires its slot's earlier ones; a probe's answer, those
+        // the unregistration before it removed.
+        if ((record.expect == Expect::Replaces && error == nullptr) ||
+            record.expect == Expect::Probe) {
+            retiredBelow_[record.slot] = std::max(retiredBelow_[record.slot], id - 1);
+        }
+        CheckContent(id, record, kind, reply, error);
     }
 
-    void CheckContent(std::uint32_t id, const Record& record, const CResponse& reply) {
-        const auto* error = dynamic_cast<const CResponseException*>(&reply);
+    void CheckContent(std::uint32_t id, const Record& record, const RequestKind& kind,
+                      const CResponse& reply, const CResponseException* error) {
         std::uint32_t excursions = 0;
         std::size_t epochCount = 0;
         {
@@ -1162,26 +1297,27 @@ private:
         // Local events follow a zone change at the observer's next check.
         if (record.nowDependent && record.localTime && HadZoneChangeWithin(kCheckPeriod + 2s))
             return;
-        const std::string request = Text("request ", id, " (type ", record.type, ")");
+        const std::string request = Text("request ", id, " (", kind.name, ")");
         const std::string got = error != nullptr ? "error \"" + ErrorText(*error) + "\""
                                                  : Text("a reply of type ", reply.GetType());
+        const std::string wrong = Text("wrong reply to ", kind.name);
         ++contentChecked_;
         switch (record.expect) {
             case Expect::Nothing:
+            case Expect::Probe:
                 return;
             case Expect::Success:
-                if (error != nullptr && ErrorText(*error) == ReferenceError(NotFoundText())) {
-                    Violation("registration lost", Text(request, ": ", got));
-                } else if (error != nullptr) {
-                    Violation(WrongReply(record.type), Text(request, ": ", got));
+            case Expect::Replaces:
+                if (error != nullptr) {
+                    Violation(ErrorText(*error) == ReferenceError(kNotFound) ? "registration lost"
+                                                                             : wrong,
+                              Text(request, ": ", got));
                 }
                 return;
             case Expect::Error: {
                 const std::string& wanted = ReferenceError(record.expected);
-                if (error == nullptr || ErrorText(*error) != wanted) {
-                    Violation(WrongReply(record.type),
-                              Text(request, ": expected error \"", wanted, "\", got ", got));
-                }
+                if (error == nullptr || ErrorText(*error) != wanted)
+                    Violation(wrong, Text(request, ": expected error \"", wanted, "\", got ", got));
                 return;
             }
             case Expect::Remaining: {
@@ -1193,7 +1329,7 @@ private:
                     remaining->GetRemainingSeconds() > 1 ||
                     remaining->GetNextTick().is_not_a_date_time() ||
                     remaining->GetNextTick() < low || remaining->GetNextTick() > high) {
-                    Violation(WrongReply(record.type),
+                    Violation(wrong,
                               Text(request, ": an every-second event's remaining time; got ",
                                    remaining == nullptr ? got
                                                         : Text(remaining->GetRemainingSeconds(),
@@ -1212,12 +1348,11 @@ private:
                             kFirstSupported + seconds(record.fromSecond + static_cast<long>(i) + 1);
                 }
                 if (!right) {
-                    Violation(WrongReply(record.type),
-                              Text(request, ": expected the ", count, " seconds after ",
-                                   kFirstSupported + seconds(record.fromSecond), ", got ",
-                                   answer == nullptr
-                                       ? got
-                                       : Text(answer->GetOccurrences().size(), " occurrences")));
+                    Violation(wrong, Text(request, ": expected the ", count, " seconds after ",
+                                          kFirstSupported + seconds(record.fromSecond), ", got ",
+                                          answer == nullptr ? got
+                                                            : Text(answer->GetOccurrences().size(),
+                                                                   " occurrences")));
                 }
                 return;
             }
@@ -1226,35 +1361,14 @@ private:
                 const auto* answer = dynamic_cast<const Messages::CGetLastTickResponse*>(&reply);
                 if (answer == nullptr || answer->GetNoLastTick() ||
                     answer->GetLastTick() != known.expected) {
-                    Violation(
-                        WrongReply(record.type),
-                        Text(request, ": last tick of \"", known.text, "\" from ", kFuture,
-                             " with a limit of ", known.limit, known.end ? " and end " : "",
-                             known.end ? known.end : "", ": expected ", known.expected, ", got ",
-                             answer == nullptr ? got : Text(answer->GetLastTick())));
+                    Violation(wrong, Text(request, ": last tick of \"", known.text, "\" from ",
+                                          kFuture, " with a limit of ", known.limit,
+                                          known.end ? " and end " : "", known.end ? known.end : "",
+                                          ": expected ", known.expected, ", got ",
+                                          answer == nullptr ? got : Text(answer->GetLastTick())));
                 }
                 return;
             }
-        }
-    }
-
-    // One kind of violation for each request type, so that each shows its first cases.
-    static const char* WrongReply(std::int32_t type) {
-        switch (type) {
-            case Messages::CRegisterTimeEvent::kType:
-                return "wrong reply to RegisterTimeEvent";
-            case Messages::CValidateTimeEvent::kType:
-                return "wrong reply to ValidateTimeEvent";
-            case Messages::CGetRemainingTimeBySpecRequest::kType:
-                return "wrong reply to GetRemainingTimeBySpec";
-            case Messages::CGetRemainingTimeByUserDataRequest::kType:
-                return "wrong reply to GetRemainingTimeByUserData";
-            case Messages::CGetNextOccurrencesByUserDataRequest::kType:
-                return "wrong reply to GetNextOccurrencesByUserData";
-            case Messages::CGetLastTickRequest::kType:
-                return "wrong reply to GetLastTick";
-            default:
-                return "wrong reply";
         }
     }
 
@@ -1263,41 +1377,38 @@ private:
         static const std::string serialize = "Cannot serialize timeEvent to string";
         static const std::string notFound = "User data not found.";
         if (index < errorTexts_.size()) return errorTexts_[index];
-        if (index == kRefused.size()) return neverOccurs;
-        return index == kRefused.size() + 1 ? serialize : notFound;
+        if (index == kNeverOccurs) return neverOccurs;
+        return index == kCannotSerialize ? serialize : notFound;
     }
 
-    std::uint32_t EndId() const { return std::min(nextId_.load(), options_.maxRequests + 1); }
+    std::uint32_t EndId() const { return std::min(nextId_.load(), kMaxRequests + 1); }
 
-    // After the run: replies counted, limits reached, sleeps ticked, the last epoch checked.
-    void FinishChecks() {
-        std::lock_guard observing(observerLock_);
+    // Replies counted and sleeps ticked for the requests from `first` to before `end`;
+    // with `complete`, every answered one must have its reply.
+    void CheckRecords(std::uint32_t first, std::uint32_t end, bool complete) {
         const auto idle = SteadyClock::now();
-        std::size_t epochCount = 0;
-        {
-            std::lock_guard lock(epochLock_);
-            checking_ = false;
-            epochCount = epochs_.size();
-        }
-        CloseTallies(epochCount);
-        for (std::uint32_t id = 1; id < EndId(); ++id) {
+        for (std::uint32_t id = first; id < end; ++id) {
             const Record& record = records_[id];
-            if (record.type == 0) continue;
-            if (record.answered && record.replies != 1) {
-                Violation(record.replies == 0 ? "missing reply" : "doubled reply",
-                          Text("request ", id, " (type ", record.type, ") got ",
-                               unsigned{record.replies}, " replies"));
-            } else if (!record.answered && record.replies != 0) {
-                Violation("reply to an unanswered request",
-                          Text("request ", id, " (type ", record.type, ") got a reply"));
+            if (record.kind == 0) continue;
+            const RequestKind& kind = kKinds[record.kind - 1u];
+            const std::string request = Text("request ", id, " (", kind.name, ") got ",
+                                             unsigned{record.replies}, " replies");
+            if (kind.reply == 0 && record.replies != 0) {
+                Violation("reply to an unanswered request", request);
+            } else if (record.replies > 1) {
+                Violation("doubled reply", request);
+            } else if (kind.reply != 0 && record.replies == 0 && complete) {
+                Violation("missing reply", request);
             }
-            if (record.type == Messages::CRegisterSleepEvent::kType && record.ticks == 0 &&
+            if (complete && kind.type == Messages::CRegisterSleepEvent::kType &&
+                record.ticks == 0 &&
                 idle - record.sentSteady > std::chrono::seconds(record.sleepSeconds) + 3s) {
                 Violation("lost sleep",
                           Text("sleep ", id, " of ", record.sleepSeconds, " s never ticked"));
             }
         }
-        for (std::uint32_t index = options_.everySecond; index < options_.events; ++index) {
+        for (std::uint32_t index = options_.everySecond; complete && index < options_.events;
+             ++index) {
             const EventSpec& spec = population_[index];
             // Five seconds apart, paused only by the excursions.
             if (spec.limit != 0 && options_.seconds >= 120 &&
@@ -1309,24 +1420,60 @@ private:
         }
     }
 
+    // A burst of requests, then Stop(true) while they are processed: it ends within a
+    // second, the module's threads end with Unload, and nothing is sent after it.
+    void ForcedStop() {
+        Phase("forced stop in a burst of requests");
+        Rng rng(options_.seed + 5);
+        for (int burst = 0; burst < 200; ++burst)
+            (this->*Pick(rng, kOperations).send)(rng, options_.clients);
+        seams_.reset();
+        host_->PrepareShutdown();
+        const auto begin = SteadyClock::now();
+        host_->Stop(true);
+        stopMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - begin)
+                      .count();
+        if (stopMs_ > 1000) Violation("stop time", Text("Stop(true) took ", stopMs_, " ms"));
+        // Replies the module made must reach the observer before its library goes.
+        if (!host_->GetBus().WaitUntilIdle(60s)) Violation("bus", "the bus never became idle");
+        host_->Unload();
+        const std::uint64_t sentAtUnload = host_->GetBus().GetSentCount();
+        std::size_t threads = 0;
+        WaitUntil([&] { return (threads = CountThreads()) == threadsBeforeLoad_; },
+                  SteadyClock::now() + 1s, 5ms);
+        if (threads != threadsBeforeLoad_) {
+            Violation("threads", Text(threads, " threads run after Unload, ", threadsBeforeLoad_,
+                                      " ran before Load"));
+        }
+        std::this_thread::sleep_for(1200ms);
+        if (const std::uint64_t sent = host_->GetBus().GetSentCount(); sent != sentAtUnload)
+            Violation("sent after unload", Text(sent - sentAtUnload, " messages after Unload"));
+    }
+
     void PrintSummary() const {
+        std::printf("\n%-30s %10s %10s %10s\n", "request", "sent", "responses", "errors");
+        for (std::size_t i = 0; i < kKinds.size(); ++i) {
+            std::printf("%-30s %10llu %10llu %10llu\n", kKinds[i].name, sent_[i].load(),
+                        responses_[i], errors_[i]);
+        }
         std::printf(
-            "\nrequests sent: %llu (replies %llu); registration of the population: %.1f s\n"
-            "clock: %llu changes (%u jumps, %u excursions, %u pairs, %u zone changes)\n"
+            "registration of the population: %.1f s; forced stop: %lld ms\n"
+            "clock: %llu jumps forward, %llu set-backs, %llu zone changes (%u excursions, %u "
+            "pairs)\n"
             "ticks: %llu of the population (%llu of every-second events), %llu of churn "
             "slots, %llu of %llu sleeps\n"
             "checked: %llu seconds x %u every-second events, %llu sparse ticks, %llu reply "
             "contents; latest every-second tick %u ms into its second\n"
             "log lines: %llu detail, %llu info, %llu warning, %llu error\n",
-            sent_.load(), firstReplies_.load(), registrationSeconds_, changes_.load(), jumpCount_,
-            excursionCount_, pairCount_, zoneCount_, eventTicks_, everySecondTicks_, churnTicks_,
-            sleepTicks_, sleepsSent_.load(), secondsChecked_, options_.everySecond, sparseChecked_,
-            contentChecked_, maxLateMs_, logLines_[1].load(), logLines_[2].load(),
+            registrationSeconds_, stopMs_, changes_[1].load(), changes_[2].load(),
+            changes_[3].load(), excursionCount_, pairCount_, eventTicks_, everySecondTicks_,
+            churnTicks_, sleepTicks_, sleepsSent_.load(), secondsChecked_, options_.everySecond,
+            sparseChecked_, contentChecked_, maxLateMs_, logLines_[1].load(), logLines_[2].load(),
             logLines_[3].load(), logLines_[4].load());
         violations_.PrintSummary();
     }
 
-    const ScaleOptions options_;
+    const StressOptions options_;
     const SteadyClock::time_point start_ = SteadyClock::now();
     Rng rng_;
     const std::shared_ptr<Scheduler::CAdjustableClock> clock_ =
@@ -1334,6 +1481,7 @@ private:
     std::unique_ptr<Host::CSchedulerHost> host_;
     std::unique_ptr<CModuleSeams> seams_;
     std::vector<std::shared_ptr<CUserContext>> contexts_;  // one per client, then the main one
+    std::size_t threadsBeforeLoad_ = 0;
 
     std::vector<EventSpec> population_;
     std::vector<LastTickCase> lastTickCases_;
@@ -1341,10 +1489,11 @@ private:
     CRecordBook<Record> records_;
     std::atomic<std::uint32_t> nextId_{1};
     std::atomic<bool> stopClients_{false};
-    std::atomic<unsigned long long> sent_{0}, expectedReplies_{0}, firstReplies_{0}, changes_{0},
-        sleepsSent_{0};
+    std::atomic<unsigned long long> expectedReplies_{0}, firstReplies_{0}, sleepsSent_{0};
+    std::array<std::atomic<unsigned long long>, kKinds.size()> sent_{};
     std::array<std::atomic<unsigned long long>, 5> logLines_{};
     double registrationSeconds_ = 0;
+    long long stopMs_ = 0;
 
     // The clock's history; the mover appends, everyone reads.
     mutable std::mutex epochLock_;
@@ -1352,14 +1501,17 @@ private:
     unsigned excursions_ = 0;
     bool inExcursion_ = false;
     bool checking_ = false;
-    time_duration shift_;  // the mover's alone
-    unsigned jumpCount_ = 0, excursionCount_ = 0, pairCount_ = 0, zoneCount_ = 0;
+    time_duration shift_;                                       // the mover's alone
+    std::array<std::atomic<unsigned long long>, 4> changes_{};  // by ChangeKind
+    unsigned excursionCount_ = 0, pairCount_ = 0;
 
     // The observer's, and the final checks' once it is done.
     std::mutex observerLock_;
     std::vector<SecondTally> everySecondTally_;
     std::size_t talliedEpoch_ = 0;
     std::vector<SparseTally> sparseTicks_;
+    std::vector<std::uint32_t> retiredBelow_;  // by churn slot: its registrations up to it
+    std::array<unsigned long long, kKinds.size()> responses_{}, errors_{};
     unsigned long long eventTicks_ = 0, everySecondTicks_ = 0, churnTicks_ = 0, sleepTicks_ = 0;
     unsigned long long secondsChecked_ = 0, sparseChecked_ = 0, contentChecked_ = 0;
     unsigned maxLateMs_ = 0;
@@ -1369,8 +1521,8 @@ private:
 
 }  // namespace
 
-int RunScale(const ScaleOptions& options) {
-    CScaleRun run(options);
+int RunStress(const StressOptions& options) {
+    CStressRun run(options);
     return run.Execute();
 }
 
