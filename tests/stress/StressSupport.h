@@ -103,8 +103,9 @@ bool WaitUntil(Done done, SteadyClock::time_point deadline,
 
 // The text of the exception an error reply carries.
 inline std::string ErrorText(const Common::Module::CResponseException& reply) {
-    return reply.GetHolder() ? Testing::RethrowAs<Common::Module::CInterModuleException>(*reply.GetHolder())
-                             : "an error reply without an exception";
+    return reply.GetHolder()
+               ? Testing::RethrowAs<Common::Module::CInterModuleException>(*reply.GetHolder())
+               : "an error reply without an exception";
 }
 
 // Failed checks, counted by kind; the first few of each kind are shown on stderr.
