@@ -204,7 +204,7 @@ std::shared_ptr<CKeyTag> Tag(TagKind kind, std::uint32_t key, std::uint32_t id =
 
 // Client threads send from contexts 0 to kClients - 1, the main thread from kMain.
 constexpr std::uint32_t kClients = 2, kMain = kClients;
-constexpr std::uint32_t kChurnSlots = 512;  // shared out among the clients
+constexpr std::uint32_t kChurnSlots = 256;  // shared out among the clients
 constexpr std::uint32_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 // The clients stop here; the main thread's requests after them take at most the margin.
 constexpr std::uint32_t kMaxRequests = 20'000'000, kRecordMargin = 1'000'000;
