@@ -24,6 +24,8 @@ namespace Zent::Scheduler::Testing {
 
 using boost::posix_time::ptime;
 using boost::posix_time::time_from_string;
+using Common::DataDefinition::Common::UTCTime;
+using Common::DataDefinition::Scheduler::TimeEvent;
 using namespace std::chrono_literals;
 
 class CRecordingLogger : public Common::Kernel::ILoggerResource {
