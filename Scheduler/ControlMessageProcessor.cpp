@@ -3,8 +3,10 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "Scheduler/SchedulerNotTicking.h"
+#include "Scheduler/SchedulerTexts.h"
 #include "Scheduler/crontab/CronRangeFinder.h"
 #include "Scheduler/crontab/CrontabValidationException.h"
+#include "Scheduler/timescheduler/EventLimits.h"
 #include "common/message/scheduler/GetAllTimeZoneDetailsRequest.h"
 #include "common/message/scheduler/GetAllTimeZoneDetailsResponse.h"
 #include "common/message/scheduler/GetLastTickRequest.h"
@@ -30,9 +32,14 @@
 #include "common/module/InterModuleException.h"
 #include "common/module/ResponseException.h"
 
+// The log lines in this file:
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
+
 namespace Zent::Scheduler {
 
 namespace Messages = Common::Message::Scheduler;
+using Common::DataDefinition::Common::UTCTime;
+using Common::DataDefinition::Scheduler::TimeEvent;
 using Common::Security::CUserContext;
 using Processor = CSchedulerModule::CControlMessageProcessor;
 
@@ -81,7 +88,7 @@ void Processor::ReplyError(std::uint32_t requestId, const std::string& text) {
 }
 
 void Processor::AnswerFailure(std::uint32_t requestId, const std::exception& failure, Typed typed,
-                              bool logFirst) {
+                              LogOrder order) {
     const std::string text = failure.what();
     if (typed == Typed::All) {
         if (dynamic_cast<const CCrontabValidationException*>(&failure)) {
@@ -99,26 +106,17 @@ void Processor::AnswerFailure(std::uint32_t requestId, const std::exception& fai
     }
     const bool refusal = dynamic_cast<const SchedulerNotTicking*>(&failure) != nullptr;
     const int level = refusal ? 3 : 4;
-    if (logFirst || refusal) module_.Log(level) << text;
+    const bool logFirst = order == LogOrder::BeforeReply || refusal;
+    if (logFirst) module_.Log(level) << text;
     ReplyError<Common::Module::CInterModuleExceptionDefault>(requestId, text);
-    if (!logFirst && !refusal) module_.Log(level) << text;
+    if (!logFirst) module_.Log(level) << text;
 }
 
 namespace {
 
-// A registration keeps its start one second early; it still never ticks before the start
-// that was sent.
-TimeEvent WithStoredStart(TimeEvent event) {
-    if (event.has_starttime()) {
-        *event.mutable_starttime() =
-            ToUtcTime(ToTimePoint(event.starttime()) - boost::posix_time::seconds(1));
-    }
-    return event;
-}
-
 void RequireComplete(const TimeEvent& event) {
     if (!event.IsInitialized()) {
-        throw std::runtime_error("Invalid TimeEvent. Possible reason - required fields missing.");
+        throw std::runtime_error(SchedulerTexts::kIncompleteTimeEvent);
     }
 }
 
@@ -135,7 +133,7 @@ void Processor::MsgRegisterTimeEvent(const MessagePtr& message) {
     try {
         const auto context = CUserContext::EnsureCurrent();
         const auto& userData = request->GetUserData();
-        if (!userData) throw CCrontabNoEventException("User data is NULL");
+        if (!userData) throw CCrontabNoEventException(TimeSchedulerTexts::kUserDataIsNull);
         module_.CheckTicking("MsgRegisterTimeEvent", userData->GetTypeName());
         // An incomplete record is refused before its start is rewritten into a complete one.
         RequireComplete(request->GetTimeEvent());
@@ -146,7 +144,7 @@ void Processor::MsgRegisterTimeEvent(const MessagePtr& message) {
         module_.SendMessage(
             std::make_shared<Messages::CRegisterTimeEventResponse>(request->GetRequestId()));
     } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::All, false);
+        AnswerFailure(request->GetRequestId(), e, Typed::All, LogOrder::AfterReply);
     }
 }
 
@@ -172,7 +170,7 @@ void Processor::MsgValidateTimeEvent(const MessagePtr& message) {
         module_.SendMessage(
             std::make_shared<Messages::CValidateTimeEventResponse>(request->GetRequestId()));
     } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::All, false);
+        AnswerFailure(request->GetRequestId(), e, Typed::All, LogOrder::AfterReply);
     }
 }
 
@@ -182,7 +180,7 @@ void Processor::MsgRegisterSleepEvent(const MessagePtr& message) {
     try {
         const auto context = CUserContext::EnsureCurrent();
         const auto& userData = request->GetUserData();
-        if (!userData) throw std::runtime_error("Cannot register sleep event. User data is null.");
+        if (!userData) throw std::runtime_error(SchedulerTexts::kSleepWithoutUserData);
         module_.CheckTicking("MsgRegisterSleepEvent", userData->GetTypeName());
         module_.GetTimeScheduler()->RegisterSleepEvent(request->GetSleepSeconds(), userData,
                                                        context);
@@ -207,7 +205,7 @@ void Processor::AnswerRemainingTime(const MessagePtr& message, const char* metho
         response->SetNextTick(nextTick);
         module_.SendMessage(std::move(response));
     } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::NoEventOnly, true);
+        AnswerFailure(request->GetRequestId(), e, Typed::NoEventOnly, LogOrder::BeforeReply);
     }
 }
 
@@ -275,7 +273,7 @@ void Processor::MsgGetNextTimeRange(const MessagePtr& message) {
         response->SetFound(range.has_value());
         module_.SendMessage(std::move(response));
     } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::All, false);
+        AnswerFailure(request->GetRequestId(), e, Typed::All, LogOrder::AfterReply);
     }
 }
 
@@ -290,7 +288,7 @@ void Processor::MsgGetLastTick(const MessagePtr& message) {
         if (last) response->SetLastTick(*last);
         module_.SendMessage(std::move(response));
     } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::None, true);
+        AnswerFailure(request->GetRequestId(), e, Typed::None, LogOrder::BeforeReply);
     }
 }
 
@@ -302,7 +300,7 @@ std::shared_ptr<Common::Kernel::ITranslator> Translator(
     std::shared_ptr<Common::Kernel::ITranslator> translator =
         resource ? resource->GetTranslator() : nullptr;
     if (!translator)
-        throw std::runtime_error(std::string(handler) + ": Translator is not available.");
+        throw std::runtime_error(std::string(handler) + SchedulerTexts::kNoTranslatorSuffix);
     return translator;
 }
 
@@ -321,7 +319,7 @@ void Processor::MsgGetTimeZoneDetails(const MessagePtr& message) {
         response->SetReadOnly();
         module_.SendMessage(std::move(response));
     } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::None, true);
+        AnswerFailure(request->GetRequestId(), e, Typed::None, LogOrder::BeforeReply);
     }
 }
 
@@ -339,7 +337,7 @@ void Processor::MsgGetAllTimeZoneDetails(const MessagePtr& message) {
         response->SetReadOnly();
         module_.SendMessage(std::move(response));
     } catch (const std::exception& e) {
-        AnswerFailure(request->GetRequestId(), e, Typed::None, true);
+        AnswerFailure(request->GetRequestId(), e, Typed::None, LogOrder::BeforeReply);
     }
 }
 

@@ -50,11 +50,13 @@ private:
 
     // Which failures a handler answers with a typed error reply; the rest get the default.
     enum class Typed { All, NoEventOnly, None };
+    // When the failure's text is logged, beside a default error reply. A shutdown refusal
+    // is always logged first.
+    enum class LogOrder { BeforeReply, AfterReply };
     // Answers a failed request: a typed error reply, or the default one together with the
-    // failure's text in the log (level 3 for a shutdown refusal, else 4), logged before or
-    // after the reply as the handler does it.
+    // failure's text in the log (level 3 for a shutdown refusal, else 4).
     void AnswerFailure(std::uint32_t requestId, const std::exception& failure, Typed typed,
-                       bool logFirst);
+                       LogOrder order);
     template <typename Exception>
     void ReplyError(std::uint32_t requestId, const std::string& text);
     // The two remaining-time requests: `query` asks the scheduler, the rest is shared.

@@ -7,7 +7,11 @@
 #include "Scheduler/ControlMessageProcessor.h"
 #include "Scheduler/ModuleSeams.h"
 #include "Scheduler/SchedulerNotTicking.h"
+#include "Scheduler/SchedulerTexts.h"
 #include "Scheduler/TickHandler.h"
+
+// The log lines in this file:
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
 
 namespace Zent::Scheduler {
 
@@ -68,8 +72,9 @@ void CSchedulerModule::PrepareShutdown() {
 
 void CSchedulerModule::CheckTicking(const std::string& method, const std::string& message) const {
     if (timeScheduler_ && timeScheduler_->IsTicking()) return;
-    throw SchedulerNotTicking("Scheduler is not ticking. Shutdown in progress. [Method=" + method +
-                              ";Message=" + message + "]");
+    throw SchedulerNotTicking(SchedulerTexts::kNotTickingPrefix + method +
+                              SchedulerTexts::kNotTickingMessage + message +
+                              SchedulerTexts::kNotTickingEnd);
 }
 
 }  // namespace Zent::Scheduler

@@ -46,6 +46,13 @@ public:
     void PrepareShutdown() override;
     std::string GetName() const override { return "SchedulerModule"; }
 
+protected:
+    void OnInitialize(std::shared_ptr<Common::Kernel::IResourceProvider> provider) override;
+
+private:
+    // For the nested handlers, which reach the module's parts through these (a nested class
+    // has the access of a member).
+
     // The module's compiled crontabs by text: events registered with one text share one
     // compiled crontab, and a text is parsed once while it stays in use.
     CCronTabCache& GetCrontabs() const { return *crontabs_; }
@@ -59,10 +66,6 @@ public:
         return translator_;
     }
 
-protected:
-    void OnInitialize(std::shared_ptr<Common::Kernel::IResourceProvider> provider) override;
-
-private:
     // The registered-event limit that the configuration sets, or the default.
     std::size_t ConfiguredMaxEvents(Common::Kernel::IResourceProvider& provider) const;
 

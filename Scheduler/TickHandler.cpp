@@ -4,6 +4,9 @@
 
 #include <boost/thread/exceptions.hpp>
 
+// The log lines in this file:
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
+
 namespace Zent::Scheduler {
 
 void CSchedulerModule::CTickHandler::OnTick(

@@ -37,6 +37,7 @@
 namespace {
 
 using boost::posix_time::ptime;
+using Zent::Common::DataDefinition::Scheduler::TimeEvent;
 using Zent::Common::Kernel::IMessage;
 using Zent::Common::Library::Logging::CLoggerBridge;
 using Zent::Scheduler::CAdjustableClock;
@@ -45,7 +46,6 @@ using Zent::Scheduler::CCrontabParser;
 using Zent::Scheduler::CCrontabScheduler;
 using Zent::Scheduler::CTimeScheduler;
 using Zent::Scheduler::ScopedClock;
-using Zent::Scheduler::TimeEvent;
 using SteadyClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 

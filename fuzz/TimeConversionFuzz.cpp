@@ -24,9 +24,9 @@
 namespace {
 
 using boost::posix_time::ptime;
+using Zent::Common::DataDefinition::Common::UTCTime;
 using Zent::Scheduler::ToTimePoint;
 using Zent::Scheduler::ToUtcTime;
-using Zent::Scheduler::UTCTime;
 
 constexpr std::array<std::string_view, 4> kRangeErrors = {
     "Day of month value is out of range 1..31",

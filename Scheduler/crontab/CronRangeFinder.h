@@ -49,7 +49,6 @@ public:
     virtual ~CCronRangeFinder();
 
     void AddDefinition(RangeDefinition definition);
-    const std::vector<RangeDefinition>& Definitions() const { return definitions_; }
 
     // The range (start, end), both UTC, with the earliest start among the definitions'
     // first ranges that end after `now` (UTC); among equal starts the earlier definition

@@ -203,6 +203,7 @@ CCronTab::CCronTab(std::string text, const CCrontabFieldDayOfMonth& dayOfMonth,
       text_(std::move(text)),
       hasRandomItems_(hasRandomItems) {
     if (dayOfMonth_.IsAnyValue() == dayOfWeek_.IsAnyValue()) {
+        // Fixed text (matched by other modules and operators): keep verbatim, typos too.
         throw CCrontabValidationException("Both dayOfMonth & dayOfWeek have values.");
     }
 
@@ -381,6 +382,7 @@ std::uint64_t DaysAround(const Masks& k, const CivilDate& c) {
 boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::ptime t) {
     if (t.is_special()) return {};
     const CCronTab::SearchMasks& k = crontab.masks_;
+    // Fixed text (matched by other modules and operators): keep verbatim, typos too.
     if (k.hasEmptyField) throw CCrontabValidationException("No value is set.");
     const std::int64_t seconds = SecondsOf(t);
     if (seconds < 0 || seconds >= kEndOfRange) return {};
@@ -428,6 +430,7 @@ boost::posix_time::ptime FindNext(const CCronTab& crontab, boost::posix_time::pt
 boost::posix_time::ptime FindPrevious(const CCronTab& crontab, boost::posix_time::ptime t) {
     if (t.is_special()) return {};
     const CCronTab::SearchMasks& k = crontab.masks_;
+    // Fixed text (matched by other modules and operators): keep verbatim, typos too.
     if (k.hasEmptyField) throw CCrontabValidationException("No value is set.");
     const std::int64_t seconds = std::min(SecondsOf(t), kEndOfRange - 1);
     if (seconds < 0) return {};
@@ -523,6 +526,7 @@ CountedMatches FindNth(const CCronTab& crontab, boost::posix_time::ptime after,
                        boost::posix_time::ptime until, std::uint64_t n) {
     if (n == 0 || after.is_special() || until.is_special()) return {};
     const CCronTab::SearchMasks& k = crontab.masks_;
+    // Fixed text (matched by other modules and operators): keep verbatim, typos too.
     if (k.hasEmptyField) throw CCrontabValidationException("No value is set.");
     const std::int64_t first = SecondsOf(after) + 1;
     const std::int64_t last = std::min(SecondsOf(until), kEndOfRange - 1);

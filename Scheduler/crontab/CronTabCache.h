@@ -42,9 +42,8 @@ public:
     // which is not kept.
     std::shared_ptr<const CCronTab> Get(const std::string& text);
 
-    // How many texts are kept now, and at most.
+    // How many texts are kept now.
     std::size_t Size() const;
-    std::size_t Capacity() const { return capacity_; }
 
 private:
     using Recency = std::list<std::string>;  // most recently used first

@@ -133,6 +133,7 @@ void CCrontabFieldDayOfMonth::Compile() {
         DropRecords();
         return;
     }
+    // Fixed text (matched by other modules and operators): keep verbatim, typos too.
     CheckRecords("Invalid range. DayOfMonth: start=", "Invalid range. DayOfMonth step <= 0");
 }
 

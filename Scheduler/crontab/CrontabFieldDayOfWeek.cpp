@@ -27,6 +27,7 @@ void CCrontabFieldDayOfWeek::Compile() {
         DropRecords();
         return;
     }
+    // Fixed text (matched by other modules and operators): keep verbatim, typos too.
     CheckRecords("Invalid range. DayOfWeek: start=", "Invalid range. DayOfWeek step <= 0");
 }
 

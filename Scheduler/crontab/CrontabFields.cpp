@@ -2,6 +2,8 @@
 
 namespace Zent::Scheduler {
 
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
+
 void CCrontabFieldSecond::Compile() {
     CheckRecords("Invalid range. Second: start=", "Invalid range. Second step <= 0");
 }

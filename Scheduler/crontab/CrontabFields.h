@@ -93,6 +93,7 @@ protected:
     }
 
     // Raises the field's text for the first bad record (see the header comment).
+    // Fixed text (matched by other modules and operators): keep verbatim, typos too.
     void CheckRecords(std::string_view boundsPrefix, std::string_view stepMessage) const {
         for (const BadRecord& bad : bad_) {
             if (!bad.present) continue;

@@ -48,6 +48,7 @@ constexpr char AsciiLower(char c) {
 
 using Iterator = const char*;
 
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
 constexpr std::array<const char*, 7> kFieldFailures = {
     "Cannot parse the SECONDs field.", "Cannot parse the MINUTEs field.",
     "Cannot parse the HOURs field.",   "Cannot parse the DayOfMonth field.",
@@ -190,6 +191,7 @@ private:
             case Kind::None:
                 break;
         }
+        // Fixed text (matched by other modules and operators): keep verbatim, typos too.
         throw CCrontabValidationException("Parsing failed.");
     }
 
@@ -461,6 +463,7 @@ std::shared_ptr<CCronTab> CCrontabParser::Parse(std::string text) {
         }
         begin = end + 1;
     }
+    // Fixed text (matched by other modules and operators): keep verbatim, typos too.
     if (count != 6 && count != 7) throw CCrontabValidationException("Invalid crontab string");
 
     try {

@@ -6,7 +6,12 @@
 
 namespace Zent::Scheduler {
 
+namespace {
+
 using boost::posix_time::ptime;
+using Common::DataDefinition::Scheduler::TimeEvent;
+
+}  // namespace
 
 const ptime& Horizon() {
     static const ptime horizon = boost::posix_time::time_from_string("2099-01-01 00:00");
@@ -19,17 +24,39 @@ const ptime& EarliestCursor() {
     return earliest;
 }
 
-ptime EndLimit(const Common::DataDefinition::Scheduler::TimeEvent& timeEvent) {
+ptime CursorForMatchAtOrAfter(ptime t) {
+    return t - boost::posix_time::seconds(1);
+}
+
+TimeEvent WithStoredStart(TimeEvent event) {
+    if (event.has_starttime()) {
+        *event.mutable_starttime() =
+            ToUtcTime(CursorForMatchAtOrAfter(ToTimePoint(event.starttime())));
+    }
+    return event;
+}
+
+std::optional<ptime> EndTime(const TimeEvent& timeEvent) {
     if (timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime()) {
         return ToTimePoint(timeEvent.range().rangedefinitionendtime());
     }
-    return Horizon();
+    return std::nullopt;
 }
 
-bool LimitReached(const Common::DataDefinition::Scheduler::TimeEvent& timeEvent,
-                  std::uint64_t ticks) {
-    return timeEvent.has_range() && timeEvent.range().has_rangedefinitionoccurences() &&
-           ticks >= timeEvent.range().rangedefinitionoccurences();
+ptime EndLimit(const TimeEvent& timeEvent) {
+    return EndTime(timeEvent).value_or(Horizon());
+}
+
+std::optional<std::uint32_t> OccurrenceLimit(const TimeEvent& timeEvent) {
+    if (timeEvent.has_range() && timeEvent.range().has_rangedefinitionoccurences()) {
+        return timeEvent.range().rangedefinitionoccurences();
+    }
+    return std::nullopt;
+}
+
+bool LimitReached(const TimeEvent& timeEvent, std::uint64_t ticks) {
+    const std::optional<std::uint32_t> limit = OccurrenceLimit(timeEvent);
+    return limit && ticks >= *limit;
 }
 
 }  // namespace Zent::Scheduler

@@ -9,6 +9,8 @@
 
 namespace Zent::Scheduler {
 
+using Common::DataDefinition::Common::UTCTime;
+
 boost::posix_time::ptime ToTimePoint(const UTCTime& time) {
     const boost::gregorian::date date(static_cast<std::uint16_t>(time.year()),
                                       static_cast<std::uint16_t>(time.month()),

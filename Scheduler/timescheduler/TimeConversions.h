@@ -14,18 +14,16 @@
 
 namespace Zent::Scheduler {
 
-using Common::DataDefinition::Common::UTCTime;
-
 // The date from year, month and day (each first reduced modulo 65536), plus
 // (hour * 60 + minute) * 60 + second seconds, which may leave the day; a negative part
 // makes the whole time of day negative. An invalid date raises the date library's error:
 // "Day of month value is out of range 1..31", "Month number is out of range 1..12",
 // "Year is out of valid range: 1400..9999" (also when the time of day carries the result
 // out of those years) or "Day of month is not valid for year".
-boost::posix_time::ptime ToTimePoint(const UTCTime& time);
+boost::posix_time::ptime ToTimePoint(const Common::DataDefinition::Common::UTCTime& time);
 
 // The record of a time point, fractions of a second dropped.
-UTCTime ToUtcTime(const boost::posix_time::ptime& time);
+Common::DataDefinition::Common::UTCTime ToUtcTime(const boost::posix_time::ptime& time);
 
 // The current UTC time in whole seconds, from the scheduler's clock.
 boost::posix_time::ptime CurrentUtcSecond();

@@ -1,13 +1,20 @@
-// Construction, threads, tick handlers and the registry of the time scheduler.
+// Construction, threads, tick handlers, the registry of events and the formatting of the
+// time scheduler's log lines.
+//
+// The log lines in this file:
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
 
 #include "Scheduler/timescheduler/TimeScheduler.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/random/random_device.hpp>
 
 namespace Zent::Scheduler {
+
+namespace Texts = TimeSchedulerTexts;
 
 namespace {
 
@@ -125,8 +132,8 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
                             const TimeEvent& timeEvent, MessagePtr userData,
                             UserContextPtr userContext) {
     // Every check that can fail runs before the registry changes.
-    Validate(*crontabScheduler, timeEvent, false, true);
-    if (!userData) throw CCrontabNoEventException("User data is NULL");
+    Validate(*crontabScheduler, timeEvent, ZoneSlack::None, StartRecord::Stored);
+    if (!userData) throw CCrontabNoEventException(Texts::kUserDataIsNull);
 
     auto desc = std::make_shared<TimeEventDesc>(*ioContext_);
     desc->crontab = *crontabScheduler;
@@ -135,7 +142,7 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
     desc->userContext = std::move(userContext);
 
     Time next = GetNextOccurrence(*desc);
-    if (next.is_not_a_date_time()) throw CCrontabNoEventException("No next occurrence event.");
+    if (next.is_not_a_date_time()) throw CCrontabNoEventException(Texts::kNoNextOccurrence);
     logger_.Detail() << "Starting the add of a new Tab at: "
                      << boost::posix_time::to_simple_string(next);
     if (timeEvent.has_delay()) {
@@ -146,14 +153,14 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
         // unarmed, and an occurrence already due is delivered under the lock.
         Lock lock(eventMutex_);
         const std::uint64_t id = Insert(desc);
-        RegisterEventWithTimer(next, *desc, id, false);
+        RegisterEventWithTimer(next, *desc, id, Arming::Fresh);
     }
     logger_.Detail() << "New tab was registered to occure at: "
                      << boost::posix_time::to_simple_string(next);
 }
 
 std::uint64_t CTimeScheduler::Insert(const DescPtr& desc) {
-    if (!desc->userData) throw CCrontabNoEventException("User data is NULL");
+    if (!desc->userData) throw CCrontabNoEventException(Texts::kUserDataIsNull);
     desc->userDataHash = desc->userData->GetHash();
     // The same hash of the same bytes as GetRemainingTimeBySpec looks up. Partial: an
     // incomplete record is never asked for, so its hash does not matter.
@@ -280,103 +287,34 @@ void CTimeScheduler::FlushScheduledEvents(Lock& lock) const {
     dump.Detail() << "Flushing all scheduled events done";
 }
 
+// The text of boost::posix_time::to_simple_string ("2031-Jan-01 12:01:00", with
+// ".ffffff" when there is a fraction) built without the two string streams and locale
+// look-ups that one costs: a re-plan writes one such time per re-armed event.
+std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogTime& time) {
+    const CTimeScheduler::Time& t = time.time;
+    if (t.is_special()) return out << boost::posix_time::to_simple_string(t);
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto ymd = t.date().year_month_day();
+    const boost::posix_time::time_duration day = t.time_of_day();
+    char text[40];
+    int length = std::snprintf(text, sizeof text, "%04d-%s-%02d %02d:%02d:%02d",
+                               static_cast<int>(ymd.year), kMonths[ymd.month - 1],
+                               static_cast<int>(ymd.day), static_cast<int>(day.hours()),
+                               static_cast<int>(day.minutes()), static_cast<int>(day.seconds()));
+    if (day.fractional_seconds() != 0) {
+        length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
+                                ".%06lld", static_cast<long long>(day.fractional_seconds()));
+    }
+    return out.write(text, length);
+}
+
 std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogDescription& description) {
     return out << CTimeScheduler::DescribeEvent(description.desc);
 }
 
 std::string CTimeScheduler::DescribeEvent(const TimeEventDesc& desc) {
     return Describe(desc.sleepSeconds, desc.crontab.GetCronTab().get());
-}
-
-void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userData,
-                                        UserContextPtr userContext) {
-    if (!userData) throw CCrontabNoEventException("User data is NULL");
-    auto desc = std::make_shared<TimeEventDesc>(*ioContext_);
-    desc->userData = std::move(userData);
-    desc->userContext = std::move(userContext);
-    desc->sleepSeconds = seconds;
-    {
-        Lock lock(eventMutex_);
-        const std::uint64_t id = Insert(desc);
-        RegisterSleepEventWithTimer(seconds, *desc, id);
-    }
-    logger_.Detail() << "New sleep event was registered.";
-}
-
-void CTimeScheduler::RegisterSleepEventWithTimer(std::uint32_t seconds, TimeEventDesc& desc,
-                                                 std::uint64_t id) {
-    const Time wall = clock_->UniversalTime();
-    const std::chrono::nanoseconds steady = clock_->SteadyTime();
-    const Time second(wall.date(), boost::posix_time::seconds(wall.time_of_day().total_seconds()));
-    desc.nextOccurrence = second + boost::posix_time::seconds(seconds);
-    desc.sleepDueSteady =
-        steady + std::chrono::microseconds((desc.nextOccurrence - wall).total_microseconds());
-    logger_.Detail() << "RegisterSleepEventWithTimer: next occurence of id: " << id
-                     << " at: " << boost::posix_time::to_simple_string(desc.nextOccurrence);
-    NoteArming();
-    desc.timer.expires_at(SleepExpiry(desc, wall, steady));
-    desc.timer.async_wait(
-        [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
-}
-
-CTimeScheduler::Time CTimeScheduler::SleepExpiry(const TimeEventDesc& desc, Time wall,
-                                                 std::chrono::nanoseconds steady) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::microseconds>(desc.sleepDueSteady - steady);
-    const Time bySteady = wall + boost::posix_time::microseconds(left.count());
-    // A wall clock outside the supported years says nothing about the due time.
-    if (!WallClockInRange(wall)) return bySteady;
-    return std::min(desc.nextOccurrence, bySteady);
-}
-
-void CTimeScheduler::ArmSleepTimer(std::uint64_t id, TimeEventDesc& desc, Time expiry) {
-    desc.timer.expires_at(expiry);
-    NoteArming();
-    desc.timer.async_wait(
-        [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
-}
-
-bool CTimeScheduler::RearmEarlySleep(std::uint64_t id) {
-    // The two clocks are read a few microseconds apart: a steady reading this close to
-    // the due time counts as there.
-    constexpr std::chrono::milliseconds kSlack{1};
-    const auto found = eventDescriptions_.find(id);
-    if (found == eventDescriptions_.end() || !found->second) return false;
-    TimeEventDesc& desc = *found->second;
-    const Time wall = clock_->UniversalTime();
-    const std::chrono::nanoseconds steady = clock_->SteadyTime();
-    const bool wallDue = WallClockInRange(wall) && !(wall < desc.nextOccurrence);
-    if (wallDue || steady + kSlack >= desc.sleepDueSteady) return false;
-    ArmSleepTimer(id, desc, SleepExpiry(desc, wall, steady));
-    return true;
-}
-
-void CTimeScheduler::SleepEventHandler(const boost::system::error_code& error, std::uint64_t id) {
-    if (!IsTicking()) return;
-    if (boost::this_thread::interruption_requested()) return;
-    if (error) return;
-    Lock lock(eventMutex_);
-    if (RearmEarlySleep(id)) return;
-    logger_.Detail() << "Invoking SleepEventHandler id: " << id;
-    ProcessSleepEvent(id);
-    logger_.Detail() << "Finished invoking SleepEventHandler id: " << id;
-}
-
-void CTimeScheduler::ProcessSleepEvent(std::uint64_t id) {
-    const auto found = eventDescriptions_.find(id);
-    if (found == eventDescriptions_.end()) {
-        logger_.Error() << "Failed to sleep timer handler id: " << id
-                        << " because it does not exist in Event description map";
-        return;
-    }
-    if (!found->second) {
-        logger_.Error() << "Failed to invoke sleep timer handler id: " << id
-                        << " because the event descriptor is null";
-        return;
-    }
-    const DescPtr desc = found->second;
-    Erase(found);
-    InvokeTickHandlers(id, desc->userData, desc->userContext);
 }
 
 }  // namespace Zent::Scheduler

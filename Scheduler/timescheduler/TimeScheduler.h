@@ -18,6 +18,12 @@
 // thread; "Scheduler::TimeObserverMain" watches the wall clock against the steady clock.
 // All operations are thread-safe. Times of an event are UTC or local time by its
 // `utclocal` flag; timers always run in UTC.
+//
+// The definitions, by concern: TimeScheduler.cpp (construction, threads, the registry),
+// TimeSchedulerArming.cpp (planning, arming and firing of cron events),
+// TimeSchedulerSleepEvents.cpp, TimeSchedulerQueries.cpp (validation and the queries) and
+// TimeSchedulerReplan.cpp (the clock observer and the re-plan after a clock change). The
+// bounds of every event (start, end, limit) are in EventLimits.h.
 
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
@@ -52,10 +58,9 @@
 
 namespace Zent::Scheduler {
 
-using Common::DataDefinition::Scheduler::TimeEvent;
-
 class CTimeScheduler : public ITimeChangeObserver {
 public:
+    using TimeEvent = Common::DataDefinition::Scheduler::TimeEvent;
     using MessagePtr = std::shared_ptr<Common::Kernel::IMessage>;
     using UserContextPtr = std::shared_ptr<Common::Security::CUserContext>;
     using Time = boost::posix_time::ptime;
@@ -221,11 +226,16 @@ private:
     // fits (logged).
     Time PlanDelay(std::uint64_t id, const TimeEventDesc& desc, Time next) const;
     Time LocalToUtc(Time t) const;
+    // What an arming does with the wait that the timer may have under way.
+    enum class Arming {
+        Fresh,    // none to mind: a new or parked event, or one whose wait just completed
+        Replace,  // a re-plan's: when its completion is queued already, it is left alone
+    };
     // Arms `timer` for `next` (converted to UTC for a local event), or delivers at once
-    // when `next` lies before the current second. With `logRearm`, a timer whose
+    // when `next` lies before the current second. With Arming::Replace, a timer whose
     // completion is already under way is left alone and false is returned. A re-plan
     // passes its `walkStart` as the current time and notes the arming once for the walk.
-    bool RegisterEventWithTimer(Time next, TimeEventDesc& desc, std::uint64_t id, bool logRearm,
+    bool RegisterEventWithTimer(Time next, TimeEventDesc& desc, std::uint64_t id, Arming arming,
                                 Time walkStart = Time());
     void TimerHandler(const boost::system::error_code& error, std::uint64_t id);
     void ProcessTimerEvent(std::uint64_t id);
@@ -319,13 +329,20 @@ private:
     void WakeTimerQueue();
     // Wall minus steady clock now, in microseconds.
     std::int64_t ClockSkewUs() const;
-    // Called whenever a timer is set: returns the current skew and raises armedOffBaseline_
-    // when it differs from the observer's baseline by more than the jump threshold.
-    std::int64_t NoteArming();
+    // Whether the skew now differs from the observer's baseline by more than the jump
+    // threshold.
+    bool SkewOffBaseline() const;
+    // Called whenever a timer is set: raises armedOffBaseline_ when SkewOffBaseline.
+    void NoteArming();
     // Moves the observer's baseline to the given readings of both clocks.
     void SetBaseline(Time wall, std::chrono::nanoseconds steady);
-    void Validate(const CCrontabScheduler& crontabScheduler, const TimeEvent& timeEvent, bool slack,
-                  bool storedStart) const;
+    // Whether the checks allow for any zone: twelve hours of slack on the start and on now.
+    enum class ZoneSlack { None, TwelveHours };
+    // Whether the record's start is the one requested or the one a registration stores
+    // (WithStoredStart).
+    enum class StartRecord { Requested, Stored };
+    void Validate(const CCrontabScheduler& crontabScheduler, const TimeEvent& timeEvent,
+                  ZoneSlack slack, StartRecord startRecord) const;
 
     void TimerServiceMain();
     void TimeObserverMain();

@@ -1,7 +1,7 @@
 #pragma once
 
-// The time scheduler's refusals of a time event, beside the crontab engine's
-// CCrontabValidationException.
+// The time scheduler's refusals of a time event (CCrontabNoEventException has a header of
+// its own), beside the crontab engine's CCrontabValidationException.
 //
 //     try { scheduler->AddTab(crontab, event, userData, context); }
 //     catch (const CCrontabNoEventException& e) { /* never occurs, or no user data */ }
@@ -12,18 +12,15 @@
 #include <stdexcept>
 #include <string>
 
-namespace Zent::Scheduler {
+#include "Scheduler/timescheduler/CrontabNoEventException.h"
+#include "Scheduler/timescheduler/TimeSchedulerTexts.h"
 
-// The event never occurs, has no next occurrence, or names no (or unknown) user data.
-class CCrontabNoEventException : public std::runtime_error {
-public:
-    explicit CCrontabNoEventException(const std::string& text) : std::runtime_error(text) {}
-};
+namespace Zent::Scheduler {
 
 // Every occurrence of the event lies in the past.
 class CCrontabTimeInPastException : public std::runtime_error {
 public:
-    CCrontabTimeInPastException() : std::runtime_error("Events are in the past") {}
+    CCrontabTimeInPastException() : std::runtime_error(TimeSchedulerTexts::kEventsInThePast) {}
 };
 
 // The registry already holds its maximum number of events, so a new one is refused:
@@ -31,7 +28,7 @@ public:
 class CCrontabEventLimitException : public std::runtime_error {
 public:
     explicit CCrontabEventLimitException(std::size_t limit)
-        : std::runtime_error("Too many registered events: the limit is " + std::to_string(limit)),
+        : std::runtime_error(TimeSchedulerTexts::kEventLimitPrefix + std::to_string(limit)),
           limit_(limit) {}
     std::size_t GetLimit() const { return limit_; }
 

@@ -10,6 +10,8 @@
 
 namespace Zent::Scheduler {
 
+namespace Texts = TimeSchedulerTexts;
+
 namespace {
 
 using boost::posix_time::hours;
@@ -28,25 +30,29 @@ std::int32_t SecondsUntil(const ptime& expiry) {
 
 void CTimeScheduler::ValidateTimeEvent(const CCrontabScheduler& crontabScheduler,
                                        const TimeEvent& timeEvent, bool slack) const {
-    Validate(crontabScheduler, timeEvent, slack, false);
+    Validate(crontabScheduler, timeEvent, slack ? ZoneSlack::TwelveHours : ZoneSlack::None,
+             StartRecord::Requested);
 }
 
 void CTimeScheduler::Validate(const CCrontabScheduler& crontabScheduler, const TimeEvent& timeEvent,
-                              bool slack, bool storedStart) const {
+                              ZoneSlack slack, StartRecord startRecord) const {
     const Time nowEvent = NowInEventBase(timeEvent);
     Time start = timeEvent.has_starttime() ? ToTimePoint(timeEvent.starttime()) : nowEvent;
-    // A match exactly at the requested start counts; a stored start is one second early.
-    if (!(timeEvent.has_starttime() && storedStart)) start -= seconds(1);
+    // A match exactly at the requested start counts; a stored start is that cursor already.
+    if (!(timeEvent.has_starttime() && startRecord == StartRecord::Stored)) {
+        start = CursorForMatchAtOrAfter(start);
+    }
     const Time end = EndLimit(timeEvent);
-    Time nowCheck = !timeEvent.utclocal() && !slack ? nowEvent : CurrentUtcSecond();
-    if (slack) {
+    const bool withSlack = slack == ZoneSlack::TwelveHours;
+    Time nowCheck = !timeEvent.utclocal() && !withSlack ? nowEvent : CurrentUtcSecond();
+    if (withSlack) {
         start -= hours(12);
         nowCheck -= hours(12);
     }
     start = std::max(start, EarliestCursor());
     nowCheck = std::max(nowCheck, EarliestCursor());
     if (crontabScheduler.NextOccurrence(start, end).is_not_a_date_time()) {
-        throw CCrontabNoEventException("The event never occurs");
+        throw CCrontabNoEventException(Texts::kNeverOccurs);
     }
     if (crontabScheduler.NextOccurrence(nowCheck, end).is_not_a_date_time()) {
         throw CCrontabTimeInPastException();
@@ -57,21 +63,17 @@ std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
                                                     Time& nextTick) const {
     nextTick = Time();
     // Checked first: the shift below would complete a start that lacks a field.
-    if (!timeEvent.IsInitialized())
-        throw std::runtime_error("Cannot serialize timeEvent to string");
-    // Registrations keep their start one second early: compare with the record they keep.
-    TimeEvent stored = timeEvent;
-    if (timeEvent.has_starttime()) {
-        try {
-            *stored.mutable_starttime() =
-                ToUtcTime(ToTimePoint(timeEvent.starttime()) - seconds(1));
-        } catch (const std::out_of_range&) {
-            return 0;  // no registration holds an invalid start
-        }
+    if (!timeEvent.IsInitialized()) throw std::runtime_error(Texts::kCannotSerializeRequest);
+    // Compared with the record that a registration keeps.
+    TimeEvent stored;
+    try {
+        stored = WithStoredStart(timeEvent);
+    } catch (const std::out_of_range&) {
+        return 0;  // no registration holds an invalid start
     }
     std::string wanted;
     if (!stored.SerializeToString(&wanted)) {
-        throw std::runtime_error("Cannot serialize timeEvent to string");
+        throw std::runtime_error(Texts::kCannotSerializeRequest);
     }
     const std::size_t hash = std::hash<std::string>{}(wanted);
 
@@ -82,10 +84,10 @@ std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
     for (auto event = eventsBySpecification_.lower_bound({hash, 0});
          event != eventsBySpecification_.end() && event->specificationHash == hash; ++event) {
         if (!event->timeEvent.SerializeToString(&candidate)) {
-            throw std::runtime_error("Cannot serialize desc->timeEvent to string");
+            throw std::runtime_error(Texts::kCannotSerializeRegistered);
         }
         if (candidate != wanted) continue;
-        if (match) throw std::runtime_error("The time event is not unique!");
+        if (match) throw std::runtime_error(Texts::kTimeEventNotUnique);
         match = &*event;
     }
     if (!match || match->timer.expires_at().is_special()) return 0;
@@ -96,11 +98,11 @@ std::int32_t CTimeScheduler::GetRemainingTimeBySpec(const TimeEvent& timeEvent,
 std::int32_t CTimeScheduler::GetRemainingTimeByUserData(const MessagePtr& userData,
                                                         Time& nextTick) const {
     nextTick = Time();
-    if (!userData) throw CCrontabNoEventException("User data is NULL");
+    if (!userData) throw CCrontabNoEventException(Texts::kUserDataIsNull);
     const std::size_t hash = userData->GetHash();
     Lock lock(eventMutex_);
     const auto found = FindOldest(userData, hash);
-    if (found == eventDescriptions_.end()) throw CCrontabNoEventException("User data not found.");
+    if (found == eventDescriptions_.end()) throw CCrontabNoEventException(Texts::kUserDataNotFound);
     const DeadlineTimer& timer = found->second->timer;
     if (timer.expires_at().is_special()) return 0;
     nextTick = timer.expires_at();
@@ -134,17 +136,16 @@ std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent&
         std::make_shared<CCrontabScheduler>(crontabs_.Get(timeEvent.timespecification()));
     const Time now = NowInEventBase(timeEvent);
     const Time start = timeEvent.has_starttime() ? ToTimePoint(timeEvent.starttime()) : now;
-    const bool hasEnd = timeEvent.has_range() && timeEvent.range().has_rangedefinitionendtime();
+    const bool hasEnd = EndTime(timeEvent).has_value();
     const Time end = EndLimit(timeEvent);
-    const bool hasLimit =
-        timeEvent.has_range() && timeEvent.range().has_rangedefinitionoccurences();
-    if (hasLimit && timeEvent.range().rangedefinitionoccurences() == 0) {
-        throw std::runtime_error("The timeEvent never starts, due to numOfOccurences is 0: " +
-                                 timeEvent.DebugString());
+    const std::optional<std::uint32_t> limit = OccurrenceLimit(timeEvent);
+    if (limit && *limit == 0) {
+        throw std::runtime_error(Texts::kNeverStartsPrefix + timeEvent.DebugString());
     }
-    const Time firstCursor = std::max(start - seconds(1), EarliestCursor());
+    const Time firstCursor = std::max(CursorForMatchAtOrAfter(start), EarliestCursor());
     if (crontab->NextOccurrence(firstCursor, end).is_not_a_date_time()) {
-        throw std::runtime_error("The timeEvent " + timeEvent.DebugString() + " never ticks");
+        throw std::runtime_error(Texts::kNeverTicksPrefix + timeEvent.DebugString() +
+                                 Texts::kNeverTicksSuffix);
     }
 
     std::optional<Time> last;
@@ -161,15 +162,15 @@ std::optional<CTimeScheduler::Time> CTimeScheduler::GetLastTick(const TimeEvent&
             consider(lastBeforeEnd);
         }
     }
-    if (hasLimit) {
-        const std::uint32_t limit = timeEvent.range().rangedefinitionoccurences();
+    if (limit) {
         // Counting starts at the first match at or after both the start and now.
         const Time nowSecond(now.date(), seconds(now.time_of_day().total_seconds()));
-        const Time afterNow = nowSecond == now ? now - seconds(1) : nowSecond;
+        const Time afterNow = nowSecond == now ? CursorForMatchAtOrAfter(now) : nowSecond;
         const Time after = std::max(firstCursor, afterNow);
-        const Time counted = crontab->NthOccurrence(after, end, limit).last;
+        const Time counted = crontab->NthOccurrence(after, end, *limit).last;
         if (counted.is_not_a_date_time()) {
-            throw std::runtime_error("The timeEvent " + timeEvent.DebugString() + " never ticks");
+            throw std::runtime_error(Texts::kNeverTicksPrefix + timeEvent.DebugString() +
+                                     Texts::kNeverTicksSuffix);
         }
         consider(counted);
     }

@@ -1,4 +1,7 @@
 // Planning, arming and firing of cron events.
+//
+// The log lines in this file:
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
 
 #include <algorithm>
 
@@ -10,6 +13,8 @@
 #include "Scheduler/timescheduler/TimeScheduler.h"
 
 namespace Zent::Scheduler {
+
+namespace Texts = TimeSchedulerTexts;
 
 namespace {
 
@@ -46,11 +51,10 @@ CTimeScheduler::Time CTimeScheduler::GetNextOccurrence(TimeEventDesc& desc, Time
     if (LimitReached(event, desc.tickCount)) return {};
     const Time end = EndLimit(event);
 
-    // The stored start lies one second before the requested one, so the first match
-    // strictly after it is the first at or after the requested start; without a start,
-    // the first match at or after now.
-    const Time cursor =
-        firstPlanning && !hasStart ? desc.nextOccurrence - seconds(1) : desc.nextOccurrence;
+    // The stored start is the cursor of the first match at or after the requested start
+    // (WithStoredStart); without a start, the first match at or after now.
+    const Time cursor = firstPlanning && !hasStart ? CursorForMatchAtOrAfter(desc.nextOccurrence)
+                                                   : desc.nextOccurrence;
     Time candidate = crontab.NextOccurrence(std::max(cursor, EarliestCursor()), end);
     // Past occurrences are skipped, never delivered late: four steps, then a jump to now.
     for (int searches = 1;; ++searches) {
@@ -69,8 +73,8 @@ CTimeScheduler::Time CTimeScheduler::GetFollowingOccurrence(const TimeEventDesc&
     if (t.is_not_a_date_time()) {
         const Time base =
             event.has_starttime() ? ToTimePoint(event.starttime()) : NowInEventBase(event);
-        return desc.crontab.NextOccurrence(std::max(base - seconds(1), EarliestCursor()),
-                                           EndLimit(event));
+        return desc.crontab.NextOccurrence(
+            std::max(CursorForMatchAtOrAfter(base), EarliestCursor()), EndLimit(event));
     }
     return desc.crontab.NextOccurrence(t, EndLimit(event));
 }
@@ -78,7 +82,7 @@ CTimeScheduler::Time CTimeScheduler::GetFollowingOccurrence(const TimeEventDesc&
 CTimeScheduler::Time CTimeScheduler::ApplyDelay(std::int32_t delay, Time next,
                                                 Time following) const {
     if (!following.is_not_a_date_time() && (following - next).total_seconds() < delay) {
-        throw CCrontabValidationException("Delay greater than time inverval between ticks.");
+        throw CCrontabValidationException(Texts::kDelayBeyondInterval);
     }
     if (delay < 1) return next;
     return next + seconds(options_.random() % static_cast<std::uint32_t>(delay));
@@ -101,7 +105,7 @@ CTimeScheduler::Time CTimeScheduler::LocalToUtc(Time t) const {
 }
 
 bool CTimeScheduler::RegisterEventWithTimer(Time next, TimeEventDesc& desc, std::uint64_t id,
-                                            bool logRearm, Time walkStart) {
+                                            Arming arming, Time walkStart) {
     if (!desc.timeEvent.utclocal()) next = LocalToUtc(next);
     if (walkStart.is_special()) NoteArming();
     logger_.Detail() << "RegisterEventWithTimer: next occurance of id: " << id
@@ -113,7 +117,7 @@ bool CTimeScheduler::RegisterEventWithTimer(Time next, TimeEventDesc& desc, std:
     }
     DeadlineTimer& timer = desc.timer;
     const std::size_t cancelled = timer.expires_at(next);
-    if (logRearm) {
+    if (arming == Arming::Replace) {
         if (cancelled == 0) {
             logger_.Detail() << "RegisterEventWithTimer: failed for time " << LogTime{next}
                              << " because operation was already performed";
@@ -131,11 +135,7 @@ void CTimeScheduler::TimerHandler(const boost::system::error_code& error, std::u
     // all ahead of the timers that fall due meanwhile.
     if (error) return;
     if (!IsTicking()) return;
-    try {
-        boost::this_thread::interruption_point();
-    } catch (const boost::thread_interrupted&) {
-        return;  // the scheduler is being destroyed
-    }
+    if (boost::this_thread::interruption_requested()) return;  // the scheduler is going away
     Lock lock(eventMutex_);
     logger_.Detail() << "Invoking TimerHandler id: " << id;
     ProcessTimerEvent(id);
@@ -192,7 +192,7 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
     }
     if (desc->timeEvent.has_delay()) next = PlanDelay(id, *desc, next);
     eventAdded_.notify_one();
-    RegisterEventWithTimer(next, *desc, id, false);
+    RegisterEventWithTimer(next, *desc, id, Arming::Fresh);
     leaveIfInterrupted();
 }
 

@@ -1,6 +1,10 @@
-// The observer thread: clock jumps, local offset changes and the periodic dump.
+// Clock changes: the observer thread, which compares the wall clock with the steady clock
+// (and dumps the events now and then), and the re-plan of every event that a jump or a new
+// local offset sets off.
+//
+// The log lines in this file:
+// Fixed text (matched by other modules and operators): keep verbatim, typos too.
 
-#include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <string>
@@ -84,28 +88,6 @@ void CTimeScheduler::TimeObserverMain() {
     }
 }
 
-// The text of boost::posix_time::to_simple_string ("2031-Jan-01 12:01:00", with
-// ".ffffff" when there is a fraction) built without the two string streams and locale
-// look-ups that one costs: a re-plan writes one such time per re-armed event.
-std::ostream& operator<<(std::ostream& out, const CTimeScheduler::LogTime& time) {
-    const CTimeScheduler::Time& t = time.time;
-    if (t.is_special()) return out << boost::posix_time::to_simple_string(t);
-    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const auto ymd = t.date().year_month_day();
-    const boost::posix_time::time_duration day = t.time_of_day();
-    char text[40];
-    int length = std::snprintf(text, sizeof text, "%04d-%s-%02d %02d:%02d:%02d",
-                               static_cast<int>(ymd.year), kMonths[ymd.month - 1],
-                               static_cast<int>(ymd.day), static_cast<int>(day.hours()),
-                               static_cast<int>(day.minutes()), static_cast<int>(day.seconds()));
-    if (day.fractional_seconds() != 0) {
-        length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
-                                ".%06lld", static_cast<long long>(day.fractional_seconds()));
-    }
-    return out.write(text, length);
-}
-
 // Cron events are planned afresh from the current time, and each sleep event compares its
 // due times with both clocks. The delta only tells which pending ticks to keep: after a
 // jump forward, those that were due before now lie in the skipped span; otherwise every
@@ -132,12 +114,14 @@ std::int64_t CTimeScheduler::ClockSkewUs() const {
     return SkewUs(clock_->UniversalTime(), clock_->SteadyTime());
 }
 
-std::int64_t CTimeScheduler::NoteArming() {
-    const std::int64_t skew = ClockSkewUs();
+bool CTimeScheduler::SkewOffBaseline() const {
     const std::int64_t threshold =
         std::chrono::duration_cast<std::chrono::microseconds>(options_.jumpThreshold).count();
-    if (std::llabs(skew - baselineSkewUs_.load()) > threshold) armedOffBaseline_ = true;
-    return skew;
+    return std::llabs(ClockSkewUs() - baselineSkewUs_.load()) > threshold;
+}
+
+void CTimeScheduler::NoteArming() {
+    if (SkewOffBaseline()) armedOffBaseline_ = true;
 }
 
 void CTimeScheduler::SetBaseline(Time wall, std::chrono::nanoseconds steady) {
@@ -257,21 +241,6 @@ void CTimeScheduler::WakeTimerQueue() {
     wakeTimer_->async_wait([](const boost::system::error_code&) {});
 }
 
-void CTimeScheduler::ShiftSleepEvent(std::uint64_t id, TimeEventDesc& desc, Time wall,
-                                     std::chrono::nanoseconds steady) {
-    const Time expiry = SleepExpiry(desc, wall, steady);
-    const Time current = desc.timer.expires_at();
-    // The two clocks are read apart: a difference below a second is no clock change.
-    if (!current.is_special() && (expiry - current).abs() < boost::posix_time::seconds(1)) return;
-    // When its completion is under way, the handler compares the clocks itself.
-    if (desc.timer.expires_at(expiry) == 0) return;
-    NoteArming();
-    logger_.Info() << "Scheduling new sleeping time for event id:" << id
-                   << ", new time:" << LogTime{expiry};
-    desc.timer.async_wait(
-        [this, id](const boost::system::error_code& error) { SleepEventHandler(error, id); });
-}
-
 void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool keepPendingTick,
                                      Time walkStart, Time keepFrom,
                                      std::vector<std::uint64_t>& ended) {
@@ -300,7 +269,8 @@ void CTimeScheduler::ReplanCronEvent(std::uint64_t id, TimeEventDesc& desc, bool
     if (desc.timeEvent.has_delay()) next = PlanDelay(id, desc, next);
     // A parked event has no wait to replace: it is armed whatever.
     const bool parked = previous.is_not_a_date_time();
-    if (!RegisterEventWithTimer(next, desc, id, !parked, walkStart)) {
+    if (!RegisterEventWithTimer(next, desc, id, parked ? Arming::Fresh : Arming::Replace,
+                                walkStart)) {
         // Its completion is under way: it delivers its occurrence and then plans from the
         // walk's start, like every other event of this walk.
         desc.nextOccurrence = previous;
