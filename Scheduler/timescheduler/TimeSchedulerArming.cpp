@@ -184,6 +184,15 @@ void CTimeScheduler::ProcessTimerEvent(std::uint64_t id) {
         }
     }
     Time next = GetNextOccurrence(*desc, planFrom);
+    if (next.is_not_a_date_time() && planFrom.is_not_a_date_time()) {
+        // The search read the clock again: one that left the supported years since `wall`
+        // finds nothing, and the event waits for it instead of ending.
+        if (const Time now = clock_->UniversalTime(); !WallClockInRange(now)) {
+            ParkCronEvent(*desc, now);
+            leaveIfInterrupted();
+            return;
+        }
+    }
     if (next.is_not_a_date_time()) {
         logger_.Detail() << "ProcessTimerEvent: Event description map: Erasing id: " << id;
         Erase(found);
