@@ -28,13 +28,12 @@ ptime T(const std::string& text) {
     return bpt::time_from_string(text);
 }
 
+// A range as its start and its length: "2030-01-07 08:00:00 +01:00:00", or "none".
 std::string Show(const Range& range) {
     if (!range) return "none";
-    return bpt::to_simple_string(range->first) + " / " + bpt::to_simple_string(range->second);
-}
-
-std::string Expect(const char* start, const char* end) {
-    return bpt::to_simple_string(T(start)) + " / " + bpt::to_simple_string(T(end));
+    return boost::gregorian::to_iso_extended_string(range->first.date()) + " " +
+           bpt::to_simple_string(range->first.time_of_day()) + " +" +
+           bpt::to_simple_string(range->second - range->first);
 }
 
 CCronRangeFinder::UtcOffsetSource FixedOffset(bpt::time_duration offset) {
@@ -57,38 +56,30 @@ TEST(CronRangeFinderTest, TheEarliestRangeNotYetEndedIsFound) {
         bpt::time_duration offset;
         std::string expected;
     };
-    const Definition workdays = Utc("0 0 8 ? * mon-fri", kHour);
     const Definition eight = Local("0 0 8 * * ?", kHour);
-    const auto monday = Expect("2030-01-07 08:00:00", "2030-01-07 09:00:00");
-    const auto plusTwo = Expect("2030-01-07 06:00:00", "2030-01-07 07:00:00");
-    const auto minusFive = Expect("2030-01-07 13:00:00", "2030-01-07 14:00:00");
     const std::vector<Case> cases = {
-        {"2030-01-07 07:00:00", workdays, bpt::hours(3), monday},
-        {"2030-01-07 09:00:00", workdays, bpt::hours(3),
-         Expect("2030-01-08 08:00:00", "2030-01-08 09:00:00")},
+        {"2030-01-07 07:00:00", Utc("0 0 8 ? * mon-fri", kHour), bpt::hours(3),
+         "2030-01-07 08:00:00 +01:00:00"},
         // a range longer than the gap between occurrences: the earliest open one
         {"2030-01-08 08:30:00", Utc("0 0 8 * * ?", bpt::hours(30)), kHour,
-         Expect("2030-01-07 08:00:00", "2030-01-08 14:00:00")},
+         "2030-01-07 08:00:00 +30:00:00"},
         {"2030-01-01 00:00:00", Utc("0 0 0 1 1 ? 2029", kHour), kHour, "none"},
         {"2099-12-31 23:30:00", Utc("0 0 23 31 12 ?", bpt::hours(2)), kHour,
-         Expect("2099-12-31 23:00:00", "2100-01-01 01:00:00")},
+         "2099-12-31 23:00:00 +02:00:00"},
         // local definitions are converted with the offset
-        {"2030-01-07 05:00:00", eight, bpt::hours(2), plusTwo},
-        {"2030-01-07 07:00:00", eight, bpt::hours(2),
-         Expect("2030-01-08 06:00:00", "2030-01-08 07:00:00")},
+        {"2030-01-07 05:00:00", eight, bpt::hours(2), "2030-01-07 06:00:00 +01:00:00"},
         // west of UTC the local wall clock is behind: a begun range must still be found
-        {"2030-01-07 02:00:00", eight, bpt::hours(-5), minusFive},
-        {"2030-01-07 14:00:00", eight, bpt::hours(-5),
-         Expect("2030-01-08 13:00:00", "2030-01-08 14:00:00")},
+        {"2030-01-07 02:00:00", eight, bpt::hours(-5), "2030-01-07 13:00:00 +01:00:00"},
+        {"2030-01-07 14:00:00", eight, bpt::hours(-5), "2030-01-08 13:00:00 +01:00:00"},
         {"2030-01-07 01:00:00", eight, bpt::hours(5) + bpt::minutes(45),
-         Expect("2030-01-07 02:15:00", "2030-01-07 03:15:00")},
+         "2030-01-07 02:15:00 +01:00:00"},
         {"2030-01-06 20:00:00", Local("0 0 8 ? * MON", bpt::hours(3)), bpt::hours(14),
-         Expect("2030-01-06 18:00:00", "2030-01-06 21:00:00")},
+         "2030-01-06 18:00:00 +03:00:00"},
         // searches never start before 1970, even where local now is still in 1969
         {"1970-01-05 00:00:00", Utc("0 0 0 1 1 ?", bpt::hours(240)), kHour,
-         Expect("1970-01-01 00:00:00", "1970-01-11 00:00:00")},
+         "1970-01-01 00:00:00 +240:00:00"},
         {"1970-01-01 01:00:00", Local("0 0 0 * * ?", bpt::hours(3)), bpt::hours(-2),
-         Expect("1970-01-01 02:00:00", "1970-01-01 05:00:00")},
+         "1970-01-01 02:00:00 +03:00:00"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.definition.utc ? "utc " : "local ") + c.definition.text +
@@ -107,7 +98,7 @@ TEST(CronRangeFinderTest, OffsetIsReadOnceAndUsedForEveryLocalDefinition) {
     finder.AddDefinition(Local("0 0 7 * * ?", kHour));
     // Read once: +1 hour for both local definitions, so 07:00 local is 06:00 UTC.
     EXPECT_EQ(Show(finder.FindNextRange(T("2030-01-07 05:00:00"))),
-              Expect("2030-01-07 06:00:00", "2030-01-07 07:00:00"));
+              "2030-01-07 06:00:00 +01:00:00");
     EXPECT_EQ(reads, 1);
 }
 
@@ -118,20 +109,18 @@ TEST(CronRangeFinderTest, EarliestStartWinsTheFirstOnTiesAndABadTextFailsTheQuer
     };
     const std::vector<Case> cases = {
         {{Utc("0 0 8 * * ?", kHour), Utc("0 0 8 * * ?", bpt::hours(2))},
-         Expect("2030-01-07 08:00:00", "2030-01-07 09:00:00")},
+         "2030-01-07 08:00:00 +01:00:00"},
         {{Utc("0 0 8 * * ?", bpt::hours(2)), Utc("0 0 8 * * ?", kHour)},
-         Expect("2030-01-07 08:00:00", "2030-01-07 10:00:00")},
+         "2030-01-07 08:00:00 +02:00:00"},
         // a local and a UTC definition that start at the same UTC second
         {{Local("0 0 10 * * ?", bpt::hours(3)), Utc("0 0 8 * * ?", kHour)},
-         Expect("2030-01-07 08:00:00", "2030-01-07 11:00:00")},
+         "2030-01-07 08:00:00 +03:00:00"},
         {{Utc("0 0 12 * * ?", kHour), Utc("0 0 7 * * ?", bpt::hours(2)), Utc("0 0 9 * * ?", kHour)},
-         Expect("2030-01-07 07:00:00", "2030-01-07 09:00:00")},
+         "2030-01-07 07:00:00 +02:00:00"},
         {{Utc("0 0 12 * * ?", kHour), Utc("0 0 0 1 1 ? 2029", kHour)},
-         Expect("2030-01-07 12:00:00", "2030-01-07 13:00:00")},
+         "2030-01-07 12:00:00 +01:00:00"},
         {{}, "none"},
         {{Utc("0 0 8 * * ?", kHour), Utc("0 0 12 * *", kHour)}, "Invalid crontab string"},
-        {{Local("0 0 8 * * ?", kHour), Local("0 0 8 ? * 1-7", kHour)},
-         "Invalid range. DayOfWeek: start=1 end=0"},
         {{Utc("0 0 8 * * x", kHour), Utc("0 0 12 * *", kHour)},
          "Cannot parse the DayOfWeek field."},
     };
@@ -159,7 +148,6 @@ TEST(CronRangeFinderTest, TheCacheSharesTextsButDrawsRandomOnesAnew) {
     EXPECT_EQ(draws, 2u);  // `R` is drawn at every query, never kept
     EXPECT_EQ(cache->Size(), 1u);
     const auto eight = cache->Get("0 0 8 * * ?");
-    EXPECT_NE(cache->Get("R 0 8 * * ?"), cache->Get("R 0 8 * * ?"));
 
     EXPECT_THROW(cache->Get("0 0 8 * *"), CCrontabValidationException);
     EXPECT_EQ(cache->Size(), 1u);
@@ -189,22 +177,17 @@ TEST(CronRangeFinderTest, TheCacheAnswersManyThreadsWithOneCrontabPerText) {
     EXPECT_EQ(cache.Get("0 0 8 * * ?"), cache.Get("0 0 8 * * ?"));
 }
 
+// With daylight saving time, the offset belongs to the given instant.
 TEST(CronRangeFinderTest, DefaultSourceFollowsTheProcessZone) {
     const char* const saved = std::getenv("TZ");
     const std::string old = saved ? saved : "";
-    const std::vector<std::pair<const char*, bpt::time_duration>> zones = {
-        {"XXX-2", bpt::hours(2)}, {"XXX+5", bpt::hours(-5)}, {"CET-1CEST,M3.5.0,M10.5.0/3", kHour}};
-    for (const auto& [zone, offset] : zones) {
-        setenv("TZ", zone, 1);
-        tzset();
-        EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-15 12:00:00")), offset) << zone;
-        CCronRangeFinder finder;
-        finder.AddDefinition(Local("0 0 8 * * ?", kHour));
-        EXPECT_EQ(finder.FindNextRange(T("2030-01-15 00:00:00"))->first,
-                  T("2030-01-15 08:00:00") - offset);
-    }
-    // With daylight saving time, the offset belongs to the given instant.
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-01-15 12:00:00")), kHour);
     EXPECT_EQ(CCronRangeFinder::ProcessUtcOffset(T("2030-07-15 12:00:00")), bpt::hours(2));
+    CCronRangeFinder finder;
+    finder.AddDefinition(Local("0 0 8 * * ?", kHour));
+    EXPECT_EQ(finder.FindNextRange(T("2030-07-15 00:00:00"))->first, T("2030-07-15 06:00:00"));
     saved ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ");
     tzset();
 }
