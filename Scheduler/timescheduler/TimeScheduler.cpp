@@ -141,6 +141,8 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
     desc->userData = std::move(userData);
     desc->userContext = std::move(userContext);
 
+    const Time plannedWall = clock_->UniversalTime();
+    const std::chrono::nanoseconds plannedSteady = clock_->SteadyTime();
     Time next = GetNextOccurrence(*desc);
     if (next.is_not_a_date_time()) throw CCrontabNoEventException(Texts::kNoNextOccurrence);
     logger_.Detail() << "Starting the add of a new Tab at: "
@@ -152,6 +154,7 @@ void CTimeScheduler::AddTab(std::shared_ptr<CCrontabScheduler> crontabScheduler,
         // Held through the arming, so that neither the observer nor a query sees the event
         // unarmed, and an occurrence already due is delivered under the lock.
         Lock lock(eventMutex_);
+        NoteFirstPlanning(plannedWall, plannedSteady);
         const std::uint64_t id = Insert(desc);
         RegisterEventWithTimer(next, *desc, id, Arming::Fresh);
     }

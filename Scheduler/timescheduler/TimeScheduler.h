@@ -334,6 +334,9 @@ private:
     bool SkewOffBaseline() const;
     // Called whenever a timer is set: raises armedOffBaseline_ when SkewOffBaseline.
     void NoteArming();
+    // Keeps the clock readings taken before planning the first event of an empty registry
+    // (the observer's baseline when it wakes); under eventMutex_.
+    void NoteFirstPlanning(Time wall, std::chrono::nanoseconds steady);
     // Moves the observer's baseline to the given readings of both clocks.
     void SetBaseline(Time wall, std::chrono::nanoseconds steady);
     // Whether the checks allow for any zone: twelve hours of slack on the start and on now.
@@ -356,6 +359,9 @@ private:
     Time lastObservedTime_;
     std::chrono::nanoseconds lastObservedSteady_{};
     boost::posix_time::time_duration lastObservedOffset_;
+    // Guarded by eventMutex_; see NoteFirstPlanning.
+    Time firstPlannedWall_;
+    std::chrono::nanoseconds firstPlannedSteady_{};
     // Wall minus steady clock at the observer's baseline. A timer armed while the clock
     // read otherwise (two jumps that cancel out between two checks) raises the flag, and
     // the next check re-plans although the net jump is nil.

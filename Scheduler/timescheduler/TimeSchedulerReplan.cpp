@@ -31,8 +31,10 @@ void CTimeScheduler::TimeObserverMain() {
                     FlushScheduledEvents(lock);
                     while (eventDescriptions_.empty())
                         eventAdded_.wait(lock);
-                    // Whatever the clocks did while nothing was registered is no jump.
-                    SetBaseline(clock_->UniversalTime(), steadyNow());
+                    // Whatever the clocks did while nothing was registered is no jump, but
+                    // a setting after the first event was planned is: this thread may wake
+                    // well after the registration.
+                    SetBaseline(firstPlannedWall_, firstPlannedSteady_);
                     armedOffBaseline_ = false;
                     lastObservedOffset_ = clock_->UtcOffset(lastObservedTime_);
                 }
@@ -122,6 +124,12 @@ bool CTimeScheduler::SkewOffBaseline() const {
 
 void CTimeScheduler::NoteArming() {
     if (SkewOffBaseline()) armedOffBaseline_ = true;
+}
+
+void CTimeScheduler::NoteFirstPlanning(Time wall, std::chrono::nanoseconds steady) {
+    if (!eventDescriptions_.empty()) return;
+    firstPlannedWall_ = wall;
+    firstPlannedSteady_ = steady;
 }
 
 void CTimeScheduler::SetBaseline(Time wall, std::chrono::nanoseconds steady) {

@@ -24,6 +24,7 @@ void CTimeScheduler::RegisterSleepEvent(std::uint32_t seconds, MessagePtr userDa
     desc->sleepSeconds = seconds;
     {
         Lock lock(eventMutex_);
+        NoteFirstPlanning(clock_->UniversalTime(), clock_->SteadyTime());
         const std::uint64_t id = Insert(desc);
         RegisterSleepEventWithTimer(seconds, *desc, id);
     }
